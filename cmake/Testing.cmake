@@ -1,0 +1,104 @@
+# One place that knows how tests are built and run in each build:
+#   natively they run as they are; in the Windows build they run under Wine
+#   (CMAKE_CROSSCOMPILING_EMULATOR) in a private prefix inside the build folder.
+include_guard(GLOBAL)
+enable_testing()
+include(GoogleTest)
+
+if(CMAKE_CROSSCOMPILING)
+  # Debian ships GoogleTest's sources; build them with the cross compiler.
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+
+  set(TDE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.in ${CMAKE_BINARY_DIR}/wine-run
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE @ONLY)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run CACHE FILEPATH "" FORCE)
+  # The build boots the prefix once; later builds find it booted.
+  add_custom_command(OUTPUT ${TDE_WINEPREFIX}/.tde-booted
+                     COMMAND ${CMAKE_BINARY_DIR}/wine-run --boot
+                     COMMENT "Booting the private Wine prefix")
+  add_custom_target(wineprefix ALL DEPENDS ${TDE_WINEPREFIX}/.tde-booted)
+else()
+  find_package(GTest REQUIRED)
+endif()
+
+# Windows path of a file of this build, for arguments handed to Windows programs
+# (Wine maps drive Z: to the Unix root).
+function(tde_windows_path out path)
+  string(REPLACE "/" "\\" p "${path}")
+  set(${out} "Z:${p}" PARENT_SCOPE)
+endfunction()
+
+# tde_add_unit_test(NAME n SOURCES ... [LIBS ...] [NATIVE_ONLY] [RESOURCE_LOCK r])
+# A GoogleTest program over portable code. It is built in both builds: natively
+# each test case is one CTest test; under Wine the program is one CTest test.
+function(tde_add_unit_test)
+  cmake_parse_arguments(T "NATIVE_ONLY" "NAME;RESOURCE_LOCK;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(T_NATIVE_ONLY AND CMAKE_CROSSCOMPILING)
+    return()
+  endif()
+  set(target test_${T_NAME})
+  add_executable(${target} ${T_SOURCES})
+  target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  if(CMAKE_CROSSCOMPILING)
+    add_test(NAME wine.unit.${T_NAME} COMMAND ${target})
+    set_tests_properties(wine.unit.${T_NAME} PROPERTIES LABELS "windows;unit" TIMEOUT ${T_TIMEOUT})
+    if(T_RESOURCE_LOCK)
+      set_tests_properties(wine.unit.${T_NAME} PROPERTIES RESOURCE_LOCK ${T_RESOURCE_LOCK})
+    endif()
+  else()
+    set(props LABELS unit TIMEOUT ${T_TIMEOUT})
+    if(T_RESOURCE_LOCK)
+      list(APPEND props RESOURCE_LOCK ${T_RESOURCE_LOCK})
+    endif()
+    gtest_discover_tests(${target} TEST_PREFIX "unit.${T_NAME}." DISCOVERY_MODE PRE_TEST
+                         PROPERTIES ${props})
+  endif()
+endfunction()
+
+# tde_add_wine_test(NAME n SOURCES ... [LIBS ...] [GUI] [RESOURCE_LOCK r] [ARGS ...])
+# A GoogleTest program over Windows code; exists only in the Windows build and
+# runs under Wine. GUI tests get a display (Xvfb when none is set).
+function(tde_add_wine_test)
+  cmake_parse_arguments(T "GUI" "NAME;RESOURCE_LOCK;TIMEOUT" "SOURCES;LIBS;ARGS" ${ARGN})
+  if(NOT WIN32)
+    return()
+  endif()
+  set(target wtest_${T_NAME})
+  add_executable(${target} ${T_SOURCES})
+  target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  add_test(NAME wine.${T_NAME} COMMAND ${target} ${T_ARGS})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(wine.${T_NAME} PROPERTIES LABELS windows TIMEOUT ${T_TIMEOUT})
+  if(T_GUI)
+    set_tests_properties(wine.${T_NAME} PROPERTIES ENVIRONMENT TDE_NEEDS_DISPLAY=1)
+  endif()
+  if(T_RESOURCE_LOCK)
+    set_tests_properties(wine.${T_NAME} PROPERTIES RESOURCE_LOCK ${T_RESOURCE_LOCK})
+  endif()
+endfunction()
+
+# tde_add_fuzzer(NAME n SOURCES ... [LIBS ...] [CORPUS dir])
+# A libFuzzer target; built only with TDE_FUZZ (clang). scripts/fuzz runs them.
+function(tde_add_fuzzer)
+  cmake_parse_arguments(T "" "NAME;CORPUS" "SOURCES;LIBS" ${ARGN})
+  if(NOT TDE_FUZZ)
+    return()
+  endif()
+  set(target fuzz_${T_NAME})
+  add_executable(${target} ${T_SOURCES})
+  target_compile_options(${target} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${target} PRIVATE ${T_LIBS})
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  # scripts/fuzz reads the seed corpus folder from here.
+  file(WRITE ${CMAKE_BINARY_DIR}/${target}.seeds "${T_CORPUS}")
+endfunction()

@@ -1,0 +1,32 @@
+// The installer application: start-up, the main dialog, the About box, and the
+// compiled-in printer model catalogue (catalogue.h, portable).
+#pragma once
+
+#include "app/catalogue.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+namespace tde {
+
+// "V1.0.14": shown after " - " in the window captions and in the About box.
+extern const wchar_t kProductVersion[];
+
+// The application object: one global instance; InitInstance is its whole life.
+class CTarnDovEzuvarApp {
+public:
+    explicit CTarnDovEzuvarApp(HINSTANCE instance) : instance_(instance) {}
+    // Prepares the process, runs the main dialog modally, releases what start-up
+    // set up. Always false: there is no message loop of the application's own.
+    bool InitInstance();
+
+private:
+    HINSTANCE instance_;
+};
+
+// Sends the control messages of a dialog's initialisation data (resource type
+// 240 with the template's id) to its controls. False when the data is malformed.
+bool ExecuteDialogInit(HWND dialog, HINSTANCE instance, int templateId);
+
+}  // namespace tde
+#endif

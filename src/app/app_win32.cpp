@@ -1,0 +1,23 @@
+#include "app/app.h"
+#include "app/main_dialog.h"
+
+#include <commctrl.h>
+
+namespace tde {
+
+const wchar_t kProductVersion[] = L"V1.0.14";
+
+bool CTarnDovEzuvarApp::InitInstance() {
+    INITCOMMONCONTROLSEX controls = {};
+    controls.dwSize = 8;
+    controls.dwICC = 0xFF;  // every class of the Windows 95 common-control set
+    InitCommonControlsEx(&controls);
+
+    {
+        CTarnDovEzuvarDlg dialog(instance_);
+        dialog.DoModal(nullptr);  // which button closed it does not matter
+    }
+    return false;
+}
+
+}  // namespace tde

@@ -1,0 +1,63 @@
+#include "app/app.h"
+#include "app/resource_ids.h"
+
+#include <cstring>
+#include <string>
+
+namespace tde {
+
+namespace {
+
+std::wstring FromUtf8(const char* text, int length) {
+    int units = MultiByteToWideChar(CP_UTF8, 0, text, length, nullptr, 0);
+    std::wstring wide(units > 0 ? units : 0, L'\0');
+    if (units > 0) {
+        MultiByteToWideChar(CP_UTF8, 0, text, length, wide.data(), units);
+    }
+    return wide;
+}
+
+}  // namespace
+
+bool ExecuteDialogInit(HWND dialog, HINSTANCE instance, int templateId) {
+    HRSRC info = FindResourceW(instance, MAKEINTRESOURCEW(templateId),
+                               MAKEINTRESOURCEW(RT_DLGINIT_DATA));
+    if (info == nullptr) {
+        return true;  // a template without initialisation data
+    }
+    HGLOBAL loaded = LoadResource(instance, info);
+    DWORD size = SizeofResource(instance, info);
+    const auto* data = static_cast<const unsigned char*>(LockResource(loaded));
+    if (data == nullptr) {
+        return false;
+    }
+    // Records of control id (WORD), message (WORD), byte count (DWORD), bytes;
+    // a control id of 0 ends the list. Every field is checked against the size.
+    DWORD pos = 0;
+    while (pos + 2 <= size) {
+        WORD control;
+        std::memcpy(&control, data + pos, 2);
+        if (control == 0) {
+            return true;
+        }
+        if (size - pos < 8) {
+            return false;
+        }
+        WORD message;
+        DWORD length;
+        std::memcpy(&message, data + pos + 2, 2);
+        std::memcpy(&length, data + pos + 4, 4);
+        pos += 8;
+        if (length > size - pos) {
+            return false;
+        }
+        const char* text = reinterpret_cast<const char*>(data + pos);
+        int textLength = static_cast<int>(strnlen(text, length));
+        std::wstring wide = FromUtf8(text, textLength);
+        SendDlgItemMessageW(dialog, control, message, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+        pos += length;
+    }
+    return false;
+}
+
+}  // namespace tde

@@ -1,0 +1,51 @@
+// The installer's one window (dialog template 102) and its About box (100).
+#pragma once
+
+#include "app/catalogue.h"
+
+#include <windows.h>
+
+namespace tde {
+
+class CTarnDovEzuvarDlg {
+public:
+    explicit CTarnDovEzuvarDlg(HINSTANCE instance);
+    ~CTarnDovEzuvarDlg();
+    CTarnDovEzuvarDlg(const CTarnDovEzuvarDlg&) = delete;
+    CTarnDovEzuvarDlg& operator=(const CTarnDovEzuvarDlg&) = delete;
+
+    // Runs the dialog modally; answers how it ended (IDCANCEL for exit, Escape, close box).
+    INT_PTR DoModal(HWND owner);
+
+    // The catalogue, parallel to the model combo box; the installation run reads it.
+    ModelCatalogue catalogue;
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    BOOL OnInitDialog();
+    void OnSysCommand(UINT command, LPARAM lParam);
+    void OnPaint();
+    void OnCommand(int control, int notification);
+    void OnSelect32Bit();
+    void OnSelect64Bit();
+    void OnExit();
+    void FillModelCombo();
+
+    HINSTANCE instance_;
+    HICON icon_;
+    HWND window_ = nullptr;
+};
+
+class CAboutDlg {
+public:
+    explicit CAboutDlg(HINSTANCE instance) : instance_(instance) {}
+    INT_PTR DoModal(HWND owner);
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    HINSTANCE instance_;
+};
+
+}  // namespace tde
