@@ -102,3 +102,26 @@ function(tde_add_fuzzer)
   # scripts/fuzz reads the seed corpus folder from here.
   file(WRITE ${CMAKE_BINARY_DIR}/${target}.seeds "${T_CORPUS}")
 endfunction()
+
+# tde_add_e2e_test(NAME n SOURCES ... [LIBS ...] [ENVIRONMENT k=v ...] [DEPENDS target ...])
+# A GoogleTest program under Wine that drives the real exe on a display (Xvfb
+# when none is set). Windows build only.
+function(tde_add_e2e_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;ENVIRONMENT;DEPENDS" ${ARGN})
+  if(NOT WIN32)
+    return()
+  endif()
+  set(target e2e_${T_NAME})
+  add_executable(${target} ${T_SOURCES})
+  target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  if(T_DEPENDS)
+    add_dependencies(${target} ${T_DEPENDS})
+  endif()
+  add_test(NAME e2e.${T_NAME} COMMAND ${target})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(e2e.${T_NAME} PROPERTIES LABELS "windows;e2e" TIMEOUT ${T_TIMEOUT}
+                       RESOURCE_LOCK desktop
+                       ENVIRONMENT "TDE_NEEDS_DISPLAY=1;${T_ENVIRONMENT}")
+endfunction()

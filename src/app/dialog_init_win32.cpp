@@ -8,6 +8,22 @@ namespace tde {
 
 namespace {
 
+// The data names list-box and combo-box additions by their 16-bit message numbers
+// (WM_USER + 1 and WM_USER + 3); today's numbers differ.
+constexpr WORD kWin16ListAddString = 0x0401;
+constexpr WORD kWin16ComboAddString = 0x0403;
+
+UINT CurrentMessage(WORD message) {
+    switch (message) {
+        case kWin16ListAddString:
+            return LB_ADDSTRING;
+        case kWin16ComboAddString:
+            return CB_ADDSTRING;
+        default:
+            return message;
+    }
+}
+
 std::wstring FromUtf8(const char* text, int length) {
     int units = MultiByteToWideChar(CP_UTF8, 0, text, length, nullptr, 0);
     std::wstring wide(units > 0 ? units : 0, L'\0');
@@ -54,7 +70,7 @@ bool ExecuteDialogInit(HWND dialog, HINSTANCE instance, int templateId) {
         const char* text = reinterpret_cast<const char*>(data + pos);
         int textLength = static_cast<int>(strnlen(text, length));
         std::wstring wide = FromUtf8(text, textLength);
-        SendDlgItemMessageW(dialog, control, message, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+        SendDlgItemMessageW(dialog, control, CurrentMessage(message), 0, reinterpret_cast<LPARAM>(wide.c_str()));
         pos += length;
     }
     return false;

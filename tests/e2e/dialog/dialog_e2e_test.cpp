@@ -1,0 +1,324 @@
+// Starts the real TarnDovEzuvar.exe, finds its dialog, checks the controls of
+// the main window against the dialog's layout, and closes it the three ways a
+// user can. A screenshot of the window is kept under the build folder.
+#include "app/resource_ids.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring Env(const wchar_t* name) {
+    wchar_t buffer[1024];
+    DWORD n = GetEnvironmentVariableW(name, buffer, 1024);
+    return n > 0 && n < 1024 ? std::wstring(buffer, n) : std::wstring();
+}
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+std::wstring TextOf(HWND window) {
+    wchar_t text[256] = {};
+    GetWindowTextW(window, text, 256);
+    return text;
+}
+
+struct FindData {
+    DWORD process;
+    HWND exclude;
+    HWND found;
+};
+
+BOOL CALLBACK FindDialogOf(HWND window, LPARAM param) {
+    auto* data = reinterpret_cast<FindData*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == data->process && window != data->exclude && IsWindowVisible(window) &&
+        ClassOf(window) == L"#32770") {
+        data->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Polls for a visible dialog window of the process (other than `exclude`).
+HWND WaitForDialog(DWORD process, HWND exclude = nullptr, DWORD timeoutMs = 30000) {
+    for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
+        FindData data = {process, exclude, nullptr};
+        EnumWindows(FindDialogOf, reinterpret_cast<LPARAM>(&data));
+        if (data.found != nullptr) {
+            return data.found;
+        }
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+// Writes the window's pixels as a 24-bit BMP.
+bool SaveScreenshot(HWND window, const std::wstring& path) {
+    RECT r;
+    GetWindowRect(window, &r);
+    int width = r.right - r.left, height = r.bottom - r.top;
+    if (width <= 0 || height <= 0) {
+        return false;
+    }
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    SelectObject(memory, old);
+    DWORD stride = ((width * 3 + 3) / 4) * 4;
+    DWORD imageSize = stride * height;
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    file.bfSize = file.bfOffBits + imageSize;
+    bool ok = false;
+    HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out != INVALID_HANDLE_VALUE) {
+        DWORD written;
+        ok = WriteFile(out, &file, sizeof file, &written, nullptr) &&
+             WriteFile(out, &info.bmiHeader, sizeof info.bmiHeader, &written, nullptr) &&
+             WriteFile(out, bits, imageSize, &written, nullptr) && written == imageSize;
+        CloseHandle(out);
+    }
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+class InstallerProcess {
+public:
+    bool Start() {
+        std::wstring exe = Env(L"TDE_E2E_EXE");
+        if (exe.empty()) {
+            return false;
+        }
+        std::wstring command = L"\"" + exe + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            nullptr, &startup, &info_)) {
+            return false;
+        }
+        started_ = true;
+        return true;
+    }
+    // Answers whether the process ended within the time, and its exit code.
+    bool WaitForExit(DWORD timeoutMs, DWORD* exitCode) {
+        if (WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+            return false;
+        }
+        GetExitCodeProcess(info_.hProcess, exitCode);
+        return true;
+    }
+    DWORD Id() const { return info_.dwProcessId; }
+    ~InstallerProcess() {
+        if (started_) {
+            if (WaitForSingleObject(info_.hProcess, 0) != WAIT_OBJECT_0) {
+                TerminateProcess(info_.hProcess, 99);  // leave nothing behind after a failure
+            }
+            CloseHandle(info_.hThread);
+            CloseHandle(info_.hProcess);
+        }
+    }
+
+private:
+    PROCESS_INFORMATION info_ = {};
+    bool started_ = false;
+};
+
+enum class Kind { Radio, Check, Push, DefPush, Group, Label, RightLabel, ComboList };
+
+struct ExpectedControl {
+    int id;
+    Kind kind;
+    const wchar_t* caption;  // template caption; null for combo boxes
+    bool visible;
+};
+
+// The main dialog's controls in template (tab) order.
+const ExpectedControl kControls[] = {
+    {IDC_RADIO_32, Kind::Radio, L"32位", true},
+    {IDC_RADIO_64, Kind::Radio, L"64位", true},
+    {IDC_MODEL, Kind::ComboList, nullptr, true},
+    {IDC_DEFAULT_PRINTER, Kind::Check, L"缺省打印机", true},
+    {IDC_PORT, Kind::ComboList, nullptr, true},
+    {IDC_USB_DETECT, Kind::Push, L"usb端口检测", true},
+    {IDC_GROUP_SYSTEM, Kind::Group, L"系统版本（自动设别）", true},
+    {IDC_GROUP_MODEL, Kind::Group, L"机型设置", true},
+    {IDC_LABEL_MODEL, Kind::Label, L"打印机类型：", true},
+    {IDC_GROUP_PORT, Kind::Group, L"打印端口", true},
+    {IDC_LABEL_PORT, Kind::Label, L"端口选择：", true},
+    {IDC_INSTALL, Kind::DefPush, L"安装驱动", true},
+    {IDC_EXIT, Kind::Push, L"退出", true},
+    {IDC_LANGUAGE, Kind::ComboList, nullptr, false},
+    {IDC_LABEL_LANGUAGE, Kind::RightLabel, L"UI Language:", false},
+};
+
+void ExpectKind(HWND control, Kind kind) {
+    LONG style = GetWindowLongW(control, GWL_STYLE);
+    std::wstring cls = ClassOf(control);
+    switch (kind) {
+        case Kind::Radio:
+            EXPECT_EQ(cls, L"Button");
+            EXPECT_EQ(style & BS_TYPEMASK, BS_AUTORADIOBUTTON);
+            EXPECT_TRUE(style & WS_GROUP) << "each radio button starts a group of its own";
+            break;
+        case Kind::Check:
+            EXPECT_EQ(cls, L"Button");
+            EXPECT_EQ(style & BS_TYPEMASK, BS_AUTOCHECKBOX);
+            break;
+        case Kind::Push:
+            EXPECT_EQ(cls, L"Button");
+            EXPECT_EQ(style & BS_TYPEMASK, BS_PUSHBUTTON);
+            break;
+        case Kind::DefPush:
+            EXPECT_EQ(cls, L"Button");
+            EXPECT_EQ(style & BS_TYPEMASK, BS_DEFPUSHBUTTON);
+            break;
+        case Kind::Group:
+            EXPECT_EQ(cls, L"Button");
+            EXPECT_EQ(style & BS_TYPEMASK, BS_GROUPBOX);
+            break;
+        case Kind::Label:
+            EXPECT_EQ(cls, L"Static");
+            EXPECT_EQ(style & SS_TYPEMASK, SS_LEFT);
+            break;
+        case Kind::RightLabel:
+            EXPECT_EQ(cls, L"Static");
+            EXPECT_EQ(style & SS_TYPEMASK, SS_RIGHT);
+            break;
+        case Kind::ComboList:
+            EXPECT_EQ(cls, L"ComboBox");
+            EXPECT_EQ(style & 3, CBS_DROPDOWNLIST);
+            break;
+    }
+}
+
+std::wstring ComboItem(HWND combo, int index) {
+    LRESULT length = SendMessageW(combo, CB_GETLBTEXTLEN, index, 0);
+    if (length == CB_ERR) {
+        return L"<none>";
+    }
+    std::wstring text(length + 1, L'\0');
+    SendMessageW(combo, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text.data()));
+    text.resize(length);
+    return text;
+}
+
+class DialogEndToEnd : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(Env(L"TDE_E2E_EXE").empty()) << "TDE_E2E_EXE names the installer";
+        ASSERT_TRUE(installer.Start()) << "CreateProcess failed: " << GetLastError();
+        dialog = WaitForDialog(installer.Id());
+        ASSERT_NE(dialog, nullptr) << "the main dialog did not appear";
+    }
+
+    void ExpectEndsNormally() {
+        DWORD code = 1234;
+        ASSERT_TRUE(installer.WaitForExit(20000, &code)) << "the installer did not end";
+        EXPECT_EQ(code, 0u);
+    }
+
+    InstallerProcess installer;
+    HWND dialog = nullptr;
+};
+
+TEST_F(DialogEndToEnd, ControlsHaveTheirKindsAndTemplateCaptions) {
+    // The caption of every control in a Chinese session comes from the Chinese
+    // texts, which repeat the template's captions.
+    for (const ExpectedControl& expected : kControls) {
+        SCOPED_TRACE(testing::Message() << "control " << expected.id);
+        HWND control = GetDlgItem(dialog, expected.id);
+        ASSERT_NE(control, nullptr);
+        ExpectKind(control, expected.kind);
+        EXPECT_EQ(IsWindowVisible(control) != FALSE, expected.visible);
+        if (expected.caption != nullptr) {
+            EXPECT_EQ(TextOf(control), expected.caption);
+        }
+    }
+    EXPECT_TRUE(GetWindowLongW(GetDlgItem(dialog, IDC_PORT), GWL_STYLE) & CBS_SORT);
+
+    HWND language = GetDlgItem(dialog, IDC_LANGUAGE);
+    ASSERT_EQ(SendMessageW(language, CB_GETCOUNT, 0, 0), 2);
+    EXPECT_EQ(ComboItem(language, 0), L"English");
+    EXPECT_EQ(ComboItem(language, 1), L"简体中文");
+
+    HWND model = GetDlgItem(dialog, IDC_MODEL);
+    ASSERT_EQ(SendMessageW(model, CB_GETCOUNT, 0, 0), 3);
+    EXPECT_EQ(ComboItem(model, 0), L"A4 Printer");
+    EXPECT_EQ(ComboItem(model, 1), L"A3 Printer");
+    EXPECT_EQ(ComboItem(model, 2), L"4In Printer");
+    EXPECT_EQ(SendMessageW(model, CB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_DEFAULT_PRINTER), BST_CHECKED);
+
+    std::wstring shots = Env(L"TDE_E2E_SHOTS");
+    if (!shots.empty()) {
+        CreateDirectoryW(shots.c_str(), nullptr);
+        Sleep(500);  // let the window finish painting
+        EXPECT_TRUE(SaveScreenshot(dialog, shots + L"\\main-dialog.bmp"));
+    }
+
+    SendMessageW(GetDlgItem(dialog, IDC_EXIT), BM_CLICK, 0, 0);
+    ExpectEndsNormally();
+}
+
+TEST_F(DialogEndToEnd, EscapeClosesTheDialog) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    ExpectEndsNormally();
+}
+
+TEST_F(DialogEndToEnd, CloseBoxClosesTheDialog) {
+    PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    ExpectEndsNormally();
+}
+
+TEST_F(DialogEndToEnd, RadioButtonsStayExclusive) {
+    HWND radio32 = GetDlgItem(dialog, IDC_RADIO_32);
+    HWND radio64 = GetDlgItem(dialog, IDC_RADIO_64);
+    SendMessageW(radio32, BM_CLICK, 0, 0);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_RADIO_32), BST_CHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_RADIO_64), BST_UNCHECKED);
+    SendMessageW(radio64, BM_CLICK, 0, 0);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_RADIO_64), BST_CHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_RADIO_32), BST_UNCHECKED);
+    SendMessageW(GetDlgItem(dialog, IDC_EXIT), BM_CLICK, 0, 0);
+    ExpectEndsNormally();
+}
+
+TEST_F(DialogEndToEnd, SystemMenuOpensTheAboutBoxWithTheVersion) {
+    // Any command 16 to 31 opens the About box.
+    PostMessageW(dialog, WM_SYSCOMMAND, IDM_ABOUTBOX | 0x3, 0);
+    HWND about = WaitForDialog(installer.Id(), dialog, 10000);
+    ASSERT_NE(about, nullptr) << "the About box did not appear";
+    EXPECT_EQ(TextOf(GetDlgItem(about, IDC_ABOUT_VERSION)), L"DovEzuvar\xFF0CV1.0.14");
+    SendMessageW(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
+    for (int i = 0; i < 100 && IsWindow(about); ++i) {
+        Sleep(100);
+    }
+    EXPECT_FALSE(IsWindow(about));
+    SendMessageW(GetDlgItem(dialog, IDC_EXIT), BM_CLICK, 0, 0);
+    ExpectEndsNormally();
+}
+
+}  // namespace
