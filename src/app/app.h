@@ -14,13 +14,13 @@ extern const wchar_t kProductVersion[];
 
 // The application object: one global instance; InitInstance is its whole life.
 class CTarnDovEzuvarApp {
-public:
+  public:
     explicit CTarnDovEzuvarApp(HINSTANCE instance) : instance_(instance) {}
     // Prepares the process, runs the main dialog modally, releases what start-up
     // set up. Always false: there is no message loop of the application's own.
     bool InitInstance();
 
-private:
+  private:
     HINSTANCE instance_;
 };
 

@@ -9,8 +9,8 @@ namespace {
 const std::u16string kPos = u"driver\\pos\\";
 
 // Every model's staging lists carry the modules of all three models, in this order.
-const char16_t* const kAllModules[] = {u"ZNWA6UIV.dll", u"ZNWA6UNIV.dll", u"ZNWA3UIV.dll",
-                                       u"ZNWA3UNIV.dll", u"ZNWA4UIV.dll", u"ZNWA4UNIV.dll"};
+const char16_t* const kAllModules[] = {u"ZNWA6UIV.dll",  u"ZNWA6UNIV.dll", u"ZNWA3UIV.dll",
+                                       u"ZNWA3UNIV.dll", u"ZNWA4UIV.dll",  u"ZNWA4UNIV.dll"};
 
 std::vector<std::u16string> AllModulesIn(const std::u16string& folder) {
     std::vector<std::u16string> items;

@@ -36,8 +36,8 @@ std::wstring FromUtf8(const char* text, int length) {
 }  // namespace
 
 bool ExecuteDialogInit(HWND dialog, HINSTANCE instance, int templateId) {
-    HRSRC info = FindResourceW(instance, MAKEINTRESOURCEW(templateId),
-                               MAKEINTRESOURCEW(RT_DLGINIT_DATA));
+    HRSRC info =
+        FindResourceW(instance, MAKEINTRESOURCEW(templateId), MAKEINTRESOURCEW(RT_DLGINIT_DATA));
     if (info == nullptr) {
         return true;  // a template without initialisation data
     }
@@ -70,7 +70,8 @@ bool ExecuteDialogInit(HWND dialog, HINSTANCE instance, int templateId) {
         const char* text = reinterpret_cast<const char*>(data + pos);
         int textLength = static_cast<int>(strnlen(text, length));
         std::wstring wide = FromUtf8(text, textLength);
-        SendDlgItemMessageW(dialog, control, CurrentMessage(message), 0, reinterpret_cast<LPARAM>(wide.c_str()));
+        SendDlgItemMessageW(dialog, control, CurrentMessage(message), 0,
+                            reinterpret_cast<LPARAM>(wide.c_str()));
         pos += length;
     }
     return false;

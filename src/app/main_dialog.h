@@ -8,7 +8,7 @@
 namespace tde {
 
 class CTarnDovEzuvarDlg {
-public:
+  public:
     explicit CTarnDovEzuvarDlg(HINSTANCE instance);
     ~CTarnDovEzuvarDlg();
     CTarnDovEzuvarDlg(const CTarnDovEzuvarDlg&) = delete;
@@ -20,7 +20,7 @@ public:
     // The catalogue, parallel to the model combo box; the installation run reads it.
     ModelCatalogue catalogue;
 
-private:
+  private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -39,11 +39,11 @@ private:
 };
 
 class CAboutDlg {
-public:
+  public:
     explicit CAboutDlg(HINSTANCE instance) : instance_(instance) {}
     INT_PTR DoModal(HWND owner);
 
-private:
+  private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     HINSTANCE instance_;
 };

@@ -26,7 +26,7 @@ INT_PTR CTarnDovEzuvarDlg::DoModal(HWND owner) {
 }
 
 INT_PTR CALLBACK CTarnDovEzuvarDlg::DialogProc(HWND window, UINT message, WPARAM wParam,
-                                              LPARAM lParam) {
+                                               LPARAM lParam) {
     CTarnDovEzuvarDlg* self;
     if (message == WM_INITDIALOG) {
         self = reinterpret_cast<CTarnDovEzuvarDlg*>(lParam);
@@ -147,7 +147,9 @@ void CTarnDovEzuvarDlg::OnSelect64Bit() {
     CheckDlgButton(window_, IDC_RADIO_32, BST_UNCHECKED);
 }
 
-void CTarnDovEzuvarDlg::OnExit() { EndDialog(window_, IDCANCEL); }
+void CTarnDovEzuvarDlg::OnExit() {
+    EndDialog(window_, IDCANCEL);
+}
 
 INT_PTR CAboutDlg::DoModal(HWND owner) {
     return DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_ABOUTBOX), owner, DialogProc, 0);

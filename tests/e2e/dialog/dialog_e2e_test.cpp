@@ -106,7 +106,7 @@ bool SaveScreenshot(HWND window, const std::wstring& path) {
 }
 
 class InstallerProcess {
-public:
+  public:
     bool Start() {
         std::wstring exe = Env(L"TDE_E2E_EXE");
         if (exe.empty()) {
@@ -141,7 +141,7 @@ public:
         }
     }
 
-private:
+  private:
     PROCESS_INFORMATION info_ = {};
     bool started_ = false;
 };
@@ -226,7 +226,7 @@ std::wstring ComboItem(HWND combo, int index) {
 }
 
 class DialogEndToEnd : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_FALSE(Env(L"TDE_E2E_EXE").empty()) << "TDE_E2E_EXE names the installer";
         ASSERT_TRUE(installer.Start()) << "CreateProcess failed: " << GetLastError();

@@ -11,7 +11,7 @@ namespace tde {
 namespace {
 
 class CatalogueTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override { BuildModelCatalogue(catalogue); }
     ModelCatalogue catalogue;
 };
@@ -54,13 +54,12 @@ TEST_F(CatalogueTest, StagingListsOfTheThirdModel) {
                 ElementsAre(u"driver\\pos\\ZNWA4V.inf", u"driver\\pos\\ZNWA6V.gpd",
                             u"driver\\pos\\znwa6.hlp", u"driver\\pos\\znwdovezuvar.cat",
                             u"driver\\pos\\znw.cer"));
-    EXPECT_THAT(m.driver32Items,
-                ElementsAre(u"driver\\pos\\Driver32\\ZNWA6UIV.dll",
-                            u"driver\\pos\\Driver32\\ZNWA6UNIV.dll",
-                            u"driver\\pos\\Driver32\\ZNWA3UIV.dll",
-                            u"driver\\pos\\Driver32\\ZNWA3UNIV.dll",
-                            u"driver\\pos\\Driver32\\ZNWA4UIV.dll",
-                            u"driver\\pos\\Driver32\\ZNWA4UNIV.dll"));
+    EXPECT_THAT(
+        m.driver32Items,
+        ElementsAre(u"driver\\pos\\Driver32\\ZNWA6UIV.dll", u"driver\\pos\\Driver32\\ZNWA6UNIV.dll",
+                    u"driver\\pos\\Driver32\\ZNWA3UIV.dll", u"driver\\pos\\Driver32\\ZNWA3UNIV.dll",
+                    u"driver\\pos\\Driver32\\ZNWA4UIV.dll",
+                    u"driver\\pos\\Driver32\\ZNWA4UNIV.dll"));
     EXPECT_EQ(m.driver64Items[3], u"driver\\pos\\Driver64\\ZNWA3UNIV.dll");
     EXPECT_EQ(m.ia64Items[5], u"driver\\pos\\IA64\\ZNWA4UNIV.dll");
 }
