@@ -99,7 +99,7 @@ function(tde_add_fuzzer)
   target_link_options(${target} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${target} PRIVATE ${T_LIBS})
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-  # scripts/fuzz reads the seed corpus folder from here.
+  # scripts/fuzz reads the starting corpus folder from here.
   file(WRITE ${CMAKE_BINARY_DIR}/${target}.seeds "${T_CORPUS}")
 endfunction()
 
