@@ -1,0 +1,114 @@
+// The system platform on Windows: module file name and resources, the ANSI
+// code page, and files through CreateFileW.
+#include <windows.h>
+
+#include "archive/platform.h"
+
+namespace tde {
+
+namespace {
+
+const wchar_t* Wide(const std::u16string& text) {
+    return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
+class Win32ResourcePlatform : public ResourcePlatform {
+  public:
+    std::u16string ModuleFilePath(ModuleHandle module) override {
+        wchar_t path[MAX_PATH] = {};
+        const DWORD n = GetModuleFileNameW(static_cast<HMODULE>(module), path, MAX_PATH);
+        return std::u16string(reinterpret_cast<const char16_t*>(path), n);
+    }
+
+    bool FindArchiveResource(ModuleHandle module, const void*& bytes, uint32_t& length) override {
+        HMODULE handle = static_cast<HMODULE>(module);
+        HRSRC found = FindResourceW(handle, MAKEINTRESOURCEW(kArchiveResourceId),
+                                    reinterpret_cast<const wchar_t*>(kArchiveResourceType));
+        if (found == nullptr) {
+            return false;
+        }
+        HGLOBAL loaded = LoadResource(handle, found);
+        if (loaded == nullptr) {
+            return false;
+        }
+        length = SizeofResource(handle, found);
+        bytes = LockResource(loaded);
+        return bytes != nullptr && length != 0;
+    }
+
+    std::string ToAnsi(std::u16string_view text) override {
+        if (text.empty()) {
+            return {};
+        }
+        const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+        const int units = static_cast<int>(text.size());
+        const int n = WideCharToMultiByte(CP_ACP, 0, wide, units, nullptr, 0, nullptr, nullptr);
+        if (n <= 0) {
+            return {};
+        }
+        std::string narrow(static_cast<size_t>(n), '\0');
+        WideCharToMultiByte(CP_ACP, 0, wide, units, narrow.data(), n, nullptr, nullptr);
+        return narrow;
+    }
+
+    FileReadResult ReadWholeFile(std::u16string_view path, uint32_t maxSize,
+                                 std::vector<uint8_t>& bytes) override {
+        bytes.clear();
+        const std::u16string name(path);
+        HANDLE file = CreateFileW(Wide(name), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return FileReadResult::OpenFailed;
+        }
+        LARGE_INTEGER size = {};
+        FileReadResult result = FileReadResult::Ok;
+        if (!GetFileSizeEx(file, &size)) {
+            result = FileReadResult::ShortRead;
+        } else if (size.QuadPart == 0) {
+            result = FileReadResult::Empty;
+        } else if (static_cast<uint64_t>(size.QuadPart) > maxSize) {
+            result = FileReadResult::TooLarge;
+        } else {
+            bytes.resize(static_cast<size_t>(size.QuadPart));
+            DWORD read = 0;
+            if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+                read != bytes.size()) {
+                bytes.clear();
+                result = FileReadResult::ShortRead;
+            }
+        }
+        CloseHandle(file);
+        return result;
+    }
+
+    bool WriteWholeFile(std::u16string_view path, const void* bytes, uint32_t length) override {
+        const std::u16string name(path);
+        HANDLE file = CreateFileW(Wide(name), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        DWORD written = 0;
+        BOOL ok = WriteFile(file, bytes, length, &written, nullptr);
+        DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+        if (ok && written != length) {
+            // A short write is a failed write: the file on disk is not the item.
+            ok = FALSE;
+            error = ERROR_WRITE_FAULT;
+        }
+        CloseHandle(file);
+        if (!ok) {
+            SetLastError(error);  // what the write said, not what closing said
+        }
+        return ok != FALSE;
+    }
+};
+
+}  // namespace
+
+ResourcePlatform& SystemResourcePlatform() {
+    static Win32ResourcePlatform platform;
+    return platform;
+}
+
+}  // namespace tde

@@ -1,0 +1,116 @@
+// Extraction of one item through the registered archive.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <gtest/gtest.h>
+
+#include "archive/archive.h"
+#include "archive/platform.h"
+#include "archive_test_util.h"
+
+namespace tde {
+namespace {
+
+using namespace testing_util;
+
+class ExtractTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        CUiResources::ResetAll();
+        SetResourcePlatform(&platform);
+        archive = Build({Item("driver/pos/Driver32/ZNWA4UIV.dll", Content(70000, 1)),
+                         Item("driver/pos/empty.txt", {}),
+                         Item("driver/pos/huge.bin", Content(MaxResourceFileSize + 1, 2)),
+                         Item("driver/pos/wrong.bin", Content(900, 3))});
+        // A wrong CRC: the unzip fails at the item's last byte.
+        Put32At(archive.bytes, archive.items[3].centralHeaderOffset + 16, 0);
+        CUiResources::SetResourceSource(ResourceSource::ArchiveInModule);
+        CUiResources::RegisterArchiveImage(
+            archive.bytes.data(), static_cast<uint32_t>(archive.bytes.size()), kArchivePassword);
+    }
+    void TearDown() override {
+        CUiResources::ResetAll();
+        SetResourcePlatform(nullptr);
+    }
+
+    MemoryResourcePlatform platform;
+    WrittenArchive archive;
+    const std::u16string staging = u"C:\\ZNWDriver\\DovEzuvar\\Driver32\\";
+};
+
+TEST_F(ExtractTest, WritesTheItemUnderTheFileNameOfThePath) {
+    std::u16string dependent = u"prev";
+    ASSERT_TRUE(ExtractArchiveItem(u"driver\\pos\\Driver32\\ZNWA4UIV.dll", staging, dependent));
+    EXPECT_EQ(dependent, u"prevZNWA4UIV.dll");
+    EXPECT_EQ(platform.files[staging + u"ZNWA4UIV.dll"], Content(70000, 1));
+    // Letter case of the path wins over the stored name's; extracting twice
+    // leaves one file with the item's bytes.
+    ASSERT_TRUE(ExtractArchiveItem(u"DRIVER\\pos\\driver32\\znwa4uiv.DLL", staging, dependent));
+    ASSERT_TRUE(ExtractArchiveItem(u"DRIVER\\pos\\driver32\\znwa4uiv.DLL", staging, dependent));
+    EXPECT_EQ(dependent, u"prevZNWA4UIV.dllznwa4uiv.DLLznwa4uiv.DLL");
+    EXPECT_EQ(platform.files[staging + u"znwa4uiv.DLL"], Content(70000, 1));
+}
+
+TEST_F(ExtractTest, EveryFailureIsFalseAndTheNameIsStillRecorded) {
+    std::u16string dependent;
+    EXPECT_FALSE(ExtractArchiveItem(u"ZNWA4UIV.dll", staging, dependent));
+    EXPECT_TRUE(dependent.empty());  // no backslash: nothing recorded
+    EXPECT_FALSE(ExtractArchiveItem(u"driver\\pos\\missing.dll", staging, dependent));
+    EXPECT_EQ(dependent, u"missing.dll");
+    EXPECT_FALSE(ExtractArchiveItem(u"driver\\pos\\empty.txt", staging, dependent));
+    EXPECT_FALSE(ExtractArchiveItem(u"driver\\pos\\huge.bin", staging, dependent));
+    EXPECT_FALSE(ExtractArchiveItem(u"driver\\pos\\wrong.bin", staging, dependent));
+    EXPECT_EQ(dependent, u"missing.dllempty.txthuge.binwrong.bin");
+    EXPECT_EQ(platform.files.count(staging + u"wrong.bin"), 0u);
+    EXPECT_EQ(platform.files.count(staging + u"huge.bin"), 0u);
+    // A failing write.
+    platform.unopenable.push_back(staging + u"ZNWA4UIV.dll");
+    EXPECT_FALSE(ExtractArchiveItem(u"driver\\pos\\Driver32\\ZNWA4UIV.dll", staging, dependent));
+}
+
+TEST_F(ExtractTest, NeedsTheArchiveSourceAndAnOpenArchive) {
+    std::u16string dependent;
+    CUiResources::SetResourceSource(ResourceSource::Folder);
+    EXPECT_FALSE(ExtractArchiveItem(u"driver\\pos\\Driver32\\ZNWA4UIV.dll", staging, dependent));
+    EXPECT_EQ(dependent, u"ZNWA4UIV.dll");
+    CUiResources::SetResourceSource(ResourceSource::ArchiveInModule);
+    ReleaseResources();
+    EXPECT_FALSE(ExtractArchiveItem(u"driver\\pos\\Driver32\\ZNWA4UIV.dll", staging, dependent));
+    EXPECT_TRUE(platform.files.empty());
+}
+
+TEST_F(ExtractTest, AShortWriteIsAFailure) {
+    platform.writeLimit = 100;
+    std::u16string dependent;
+    EXPECT_FALSE(ExtractArchiveItem(u"driver\\pos\\Driver32\\ZNWA4UIV.dll", staging, dependent));
+    // The partly written file stays.
+    EXPECT_EQ(platform.files[staging + u"ZNWA4UIV.dll"].size(), 100u);
+    EXPECT_FALSE(WriteBufferToFile(u"x",
+                                   "0123456789ABCDEF0123456789ABCDEF"
+                                   "0123456789ABCDEF0123456789ABCDEF"
+                                   "0123456789ABCDEF0123456789ABCDEF0123",
+                                   101));
+}
+
+// The system platform against the real file system (under Wine: CreateFileW).
+TEST(WriteBufferToFileTest, CreatesOrTruncatesAndFailsForAMissingFolder) {
+    SetResourcePlatform(nullptr);
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / "tde-archive-write-test";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::u16string file = (dir / "out.bin").u16string();
+    const std::vector<uint8_t> first = Content(5000, 5);
+    ASSERT_TRUE(WriteBufferToFile(file, first.data(), static_cast<uint32_t>(first.size())));
+    ASSERT_TRUE(WriteBufferToFile(file, "abc", 3));
+    std::ifstream in(dir / "out.bin", std::ios::binary);
+    const std::string back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(back, "abc");
+    in.close();
+    EXPECT_FALSE(WriteBufferToFile((dir / "missing" / "out.bin").u16string(), "abc", 3));
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace tde
