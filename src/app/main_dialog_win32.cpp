@@ -2,6 +2,7 @@
 
 #include "app/app.h"
 #include "app/resource_ids.h"
+#include "system/system.h"
 
 #include <string>
 
@@ -77,6 +78,13 @@ BOOL CTarnDovEzuvarDlg::OnInitDialog() {
 
     BuildModelCatalogue(catalogue);
     FillModelCombo();
+
+    // The radios only show the detected kind of system; installing asks again.
+    if (PreselectedSystemRadio(Win32SystemFacts()) == SystemRadio::Bits64) {
+        OnSelect64Bit();
+    } else {
+        OnSelect32Bit();
+    }
 
     CheckDlgButton(window_, IDC_DEFAULT_PRINTER, BST_CHECKED);
     return TRUE;  // focus to the first tab stop
