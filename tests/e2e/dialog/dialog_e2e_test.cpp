@@ -293,6 +293,16 @@ TEST_F(DialogEndToEnd, CloseBoxClosesTheDialog) {
     ExpectEndsNormally();
 }
 
+TEST_F(DialogEndToEnd, PreselectsTheRadioOfTheDetectedSystem) {
+    // The installer is 32-bit like this test: under WOW64 both run on 64-bit Windows.
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_RADIO_64), wow64 ? BST_CHECKED : BST_UNCHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_RADIO_32), wow64 ? BST_UNCHECKED : BST_CHECKED);
+    SendMessageW(GetDlgItem(dialog, IDC_EXIT), BM_CLICK, 0, 0);
+    ExpectEndsNormally();
+}
+
 TEST_F(DialogEndToEnd, RadioButtonsStayExclusive) {
     HWND radio32 = GetDlgItem(dialog, IDC_RADIO_32);
     HWND radio64 = GetDlgItem(dialog, IDC_RADIO_64);
