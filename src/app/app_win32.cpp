@@ -1,6 +1,7 @@
 #include "app/app.h"
 #include "app/main_dialog.h"
 #include "archive/archive.h"
+#include "text/text.h"
 
 #include <commctrl.h>
 
@@ -16,8 +17,8 @@ bool CTarnDovEzuvarApp::InitInstance() {
 
     CUiResources::SetModuleInstance(instance_);
     if (RegisterEmbeddedArchive()) {
-        // Text table: LoadResourceIndex(u"res.xml") goes here once the text
-        // subsystem lands; the archive holds no res.xml and its result is ignored.
+        // The archive holds no res.xml: the result is ignored.
+        GetTextTable().LoadResourceIndex(kResourceIndexFile);
     }
 
     {
@@ -25,6 +26,7 @@ bool CTarnDovEzuvarApp::InitInstance() {
         dialog.DoModal(nullptr);  // which button closed it does not matter
     }
     // The text table is destroyed before the archive goes.
+    DestroyTextTable();
     ReleaseResources();
     return false;
 }
