@@ -3,6 +3,9 @@
 // version Windows reports. The raw facts come from one small interface (the
 // Win32 one, or a settable fake for tests); every decision is a pure function
 // of them. Nothing is cached: every call asks again.
+//
+// On Windows: ReportsWindows8OrLater(Win32SystemFacts()), and so on; tests hand
+// a FakeSystemFacts to the same functions.
 #pragma once
 
 #include <cstdint>
