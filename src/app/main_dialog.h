@@ -31,6 +31,8 @@ class CTarnDovEzuvarDlg {
     void OnSelect32Bit();
     void OnSelect64Bit();
     void OnExit();
+    void OnLanguageChanged();
+    void ApplyLanguageTexts();
     void FillModelCombo();
 
     HINSTANCE instance_;

@@ -3,6 +3,7 @@
 #include "app/app.h"
 #include "app/resource_ids.h"
 #include "system/system.h"
+#include "text/text.h"
 
 #include <string>
 
@@ -76,6 +77,17 @@ BOOL CTarnDovEzuvarDlg::OnInitDialog() {
     SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
+    // Chinese only when both the user's and the system's UI language are Chinese
+    // (PRC); whether the file loads is not checked: missing texts show their keys.
+    LanguageChoice language =
+        ChooseLanguage(GetUserDefaultUILanguage(), GetSystemDefaultUILanguage());
+    GetTextTable().LoadLanguageFile(language.file);
+    if (language.messageLanguageId == kLanguageChinesePrc) {
+        SetMessageLanguageId(language.messageLanguageId);
+    }
+    SendDlgItemMessageW(window_, IDC_LANGUAGE, CB_SETCURSEL, language.comboIndex, 0);
+    ApplyLanguageTexts();
+
     BuildModelCatalogue(catalogue);
     FillModelCombo();
 
@@ -88,6 +100,21 @@ BOOL CTarnDovEzuvarDlg::OnInitDialog() {
 
     CheckDlgButton(window_, IDC_DEFAULT_PRINTER, BST_CHECKED);
     return TRUE;  // focus to the first tab stop
+}
+
+void CTarnDovEzuvarDlg::ApplyLanguageTexts() {
+    const TextTable& texts = GetTextTable();
+    SetWindowTextW(window_, Wide(WindowCaption(texts)));
+    for (const CaptionKey& caption : DialogCaptionKeys()) {
+        SetDlgItemTextW(window_, caption.controlId, Wide(texts.GetText(caption.key)));
+    }
+}
+
+// The new texts merge into the table; the language of system messages stays.
+void CTarnDovEzuvarDlg::OnLanguageChanged() {
+    auto index = static_cast<int>(SendDlgItemMessageW(window_, IDC_LANGUAGE, CB_GETCURSEL, 0, 0));
+    GetTextTable().LoadLanguageFile(LanguageFileForComboIndex(index));
+    ApplyLanguageTexts();
 }
 
 void CTarnDovEzuvarDlg::FillModelCombo() {
@@ -139,6 +166,11 @@ void CTarnDovEzuvarDlg::OnCommand(int control, int notification) {
                 OnSelect64Bit();
             }
             break;
+        case IDC_LANGUAGE:
+            if (notification == CBN_SELCHANGE) {
+                OnLanguageChanged();
+            }
+            break;
         default:
             break;
     }
@@ -166,6 +198,7 @@ INT_PTR CAboutDlg::DoModal(HWND owner) {
 INT_PTR CALLBACK CAboutDlg::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
         case WM_INITDIALOG: {
+            SetWindowTextW(window, Wide(WindowCaption(GetTextTable())));
             std::wstring version = std::wstring(L"DovEzuvar\xFF0C") + kProductVersion;
             SetDlgItemTextW(window, IDC_ABOUT_VERSION, version.c_str());
             return TRUE;
