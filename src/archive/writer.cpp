@@ -165,7 +165,7 @@ bool WriteArchive(const std::vector<ArchiveWriterItem>& items, const ArchiveWrit
         const ArchiveWriterItem& item = items[i];
         archive.items[i].centralHeaderOffset = static_cast<uint32_t>(out.size());
         Put32(out, 0x02014b50);
-        Put16(out, 20);  // made by: MS-DOS host, version 2.0
+        Put16(out, (3 << 8) | 20);  // made by: Unix host, version 2.0
         Put16(out, 20);
         Put16(out, central[i].flags);
         Put16(out, item.method);

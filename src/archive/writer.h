@@ -18,8 +18,12 @@ struct ArchiveWriterItem {
     // the DOS time instead of the CRC-32's.
     bool dataDescriptor = true;
     uint16_t dosTime = 0;
-    uint16_t dosDate = (1 << 5) | 1;     // 1980-01-01
-    uint32_t externalAttributes = 0x20;  // FILE_ATTRIBUTE_ARCHIVE
+    uint16_t dosDate = (1 << 5) | 1;  // 1980-01-01
+    // Unix mode 0644 (a regular file) in the high half, FILE_ATTRIBUTE_ARCHIVE in
+    // the low byte. The entries say they were made on Unix, because extractors
+    // translate names "made on MS-DOS" from the OEM code page, which mangles
+    // UTF-8 names.
+    uint32_t externalAttributes = (0100644u << 16) | 0x20;
 };
 
 struct ArchiveWriterOptions {

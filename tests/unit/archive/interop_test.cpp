@@ -1,0 +1,98 @@
+// Interoperation with the general archivers: archives that Info-ZIP zip and
+// 7-Zip write with ZipCrypto are read byte for byte, and archives that
+// driver-archive packs are extracted byte for byte by unzip and 7-Zip.
+#include <gtest/gtest.h>
+
+#include "archive/archive.h"
+#include "archive/names.h"
+#include "archive_test_util.h"
+#include "process_util.h"
+
+namespace tde {
+namespace {
+
+using namespace testing_util;
+
+const std::string kTool = TDE_DRIVER_ARCHIVE;
+
+// Reads every file of `files` out of the archive through the reader.
+void ExpectReaderSees(const std::filesystem::path& zip, const char* password,
+                      const std::map<std::string, std::string>& files) {
+    const std::string image = ReadText(zip);
+    ASSERT_FALSE(image.empty()) << zip;
+    OpenArchive archive(std::vector<uint8_t>(image.begin(), image.end()), password);
+    ASSERT_EQ(archive.status, ArchiveStatus::Ok);
+    for (const auto& [name, bytes] : files) {
+        std::vector<uint8_t> data;
+        EXPECT_EQ(archive.ReadItem(Utf8ToUtf16(name), data), ArchiveStatus::Ok) << name;
+        EXPECT_TRUE(std::string(data.begin(), data.end()) == bytes) << name;
+    }
+    // The wrong password never gives the bytes back.
+    OpenArchive wrong(std::vector<uint8_t>(image.begin(), image.end()), "not-the-password");
+    std::vector<uint8_t> data;
+    const ArchiveStatus s = wrong.ReadItem(u"driver/pos/Driver32/ZNWA4UIV.dll", data);
+    EXPECT_TRUE(s == ArchiveStatus::WrongPassword || s == ArchiveStatus::InflateFailed);
+}
+
+TEST(InteropTest, ReadsWhatInfoZipWrites) {
+    TempFolder dir("infozip");
+    const auto files = MakePayload(dir / "in");
+    // Deflated and stored; Info-ZIP sets flag bit 3 for encrypted items.
+    ASSERT_EQ(RunCommand("zip -q -r -X -P kdw20190304 ../deflated.zip .", dir / "in").exitCode, 0);
+    ASSERT_EQ(RunCommand("zip -q -r -X -0 -P kdw20190304 ../stored.zip .", dir / "in").exitCode, 0);
+    // Written to a pipe: data descriptors throughout, no ZIP64 records.
+    ASSERT_EQ(RunCommand("zip -q -r -X -fz- -P kdw20190304 - . | cat > ../piped.zip", dir / "in")
+                  .exitCode,
+              0);
+    ExpectReaderSees(dir / "deflated.zip", "kdw20190304", files);
+    ExpectReaderSees(dir / "stored.zip", "kdw20190304", files);
+    ExpectReaderSees(dir / "piped.zip", "kdw20190304", files);
+}
+
+TEST(InteropTest, ReadsWhat7ZipWritesWithZipCrypto) {
+    TempFolder dir("7zip");
+    const auto files = MakePayload(dir / "in");
+    const RunResult probe = RunCommand("7zz i", dir.path());
+    if (probe.exitCode != 0) {
+        GTEST_SKIP() << "7-Zip (7zz) is not installed";
+    }
+    // 7-Zip leaves flag bit 3 clear: the check byte is the CRC-32's high byte.
+    ASSERT_EQ(
+        RunCommand(
+            "LC_ALL=C.UTF-8 7zz a -tzip -pkdw20190304 -mem=ZipCrypto ../deflated.zip . >/dev/null",
+            dir / "in")
+            .exitCode,
+        0);
+    ASSERT_EQ(RunCommand("LC_ALL=C.UTF-8 7zz a -tzip -mx0 -pkdw20190304 -mem=ZipCrypto "
+                         "../stored.zip . >/dev/null",
+                         dir / "in")
+                  .exitCode,
+              0);
+    ExpectReaderSees(dir / "deflated.zip", "kdw20190304", files);
+    ExpectReaderSees(dir / "stored.zip", "kdw20190304", files);
+}
+
+TEST(InteropTest, UnzipAnd7ZipExtractWhatDriverArchivePacks) {
+    TempFolder dir("pack");
+    const auto files = MakePayload(dir / "in");
+    ASSERT_EQ(RunCommand(Quote(kTool) + " pack in packed.zip", dir.path()).exitCode, 0);
+    // Info-ZIP checks every CRC-32 while it extracts.
+    const RunResult unzip = RunCommand("unzip -q -P kdw20190304 packed.zip -d byunzip", dir.path());
+    ASSERT_EQ(unzip.exitCode, 0) << unzip.err;
+    EXPECT_EQ(Differences(Tree(dir / "byunzip"), files), "");
+    const RunResult test = RunCommand("unzip -t -P kdw20190304 packed.zip", dir.path());
+    EXPECT_EQ(test.exitCode, 0) << test.out;
+    EXPECT_NE(test.out.find("No errors detected"), std::string::npos);
+    if (RunCommand("7zz i", dir.path()).exitCode == 0) {
+        ASSERT_EQ(RunCommand("LC_ALL=C.UTF-8 7zz x -pkdw20190304 -oby7zip packed.zip >/dev/null",
+                             dir.path())
+                      .exitCode,
+                  0);
+        EXPECT_EQ(Differences(Tree(dir / "by7zip"), files), "");
+    }
+    // A wrong password is refused by unzip too.
+    EXPECT_NE(RunCommand("unzip -q -P wrong packed.zip -d refused", dir.path()).exitCode, 0);
+}
+
+}  // namespace
+}  // namespace tde
