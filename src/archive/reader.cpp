@@ -200,8 +200,7 @@ ArchiveStatus ArchiveReader::Open() {
     const uint32_t lowest = length_ - scanned;
     int64_t endPosition = -1;
     for (int64_t p = static_cast<int64_t>(length_) - 4; p >= static_cast<int64_t>(lowest); --p) {
-        if (image_[p] == 0x50 && image_[p + 1] == 0x4B && image_[p + 2] == 0x05 &&
-            image_[p + 3] == 0x06) {
+        if (image_[p] == 0x50 && Get32(image_ + p) == kEndSignature) {
             endPosition = p;
             break;
         }

@@ -1,0 +1,87 @@
+// Fuzzes the archive reader over whole images: open, list, find by the stored
+// names (as stored and letter case swapped), unzip in pieces, and the fetch
+// through the resource settings. The image is copied into a buffer of its exact
+// size so any read past its end trips the address sanitizer.
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/archive.h"
+#include "archive/names.h"
+
+namespace {
+
+constexpr uint32_t kMaxItems = 64;
+constexpr uint32_t kPiece = 64 * 1024;
+constexpr uint32_t kMaxOutputPerItem = 1 << 20;
+
+void UnzipInPieces(tde::ArchiveReader* reader, int32_t index, uint8_t* piece) {
+    uint32_t produced = 0;
+    tde::ArchiveStatus s;
+    do {
+        s = tde::UnzipItem(reader, index, piece, kPiece);
+        produced += kPiece;
+    } while (s == tde::ArchiveStatus::More && produced < kMaxOutputPerItem);
+}
+
+std::u16string SwapCase(std::u16string name) {
+    for (char16_t& c : name) {
+        if (c >= u'a' && c <= u'z') {
+            c = static_cast<char16_t>(c - u'a' + u'A');
+        } else if (c >= u'A' && c <= u'Z') {
+            c = static_cast<char16_t>(c - u'A' + u'a');
+        }
+    }
+    return name;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > 8 * 1024 * 1024) {
+        return 0;
+    }
+    std::unique_ptr<uint8_t[]> image(new uint8_t[size == 0 ? 1 : size]);
+    if (size > 0) {
+        std::memcpy(image.get(), data, size);
+    }
+    static std::unique_ptr<uint8_t[]> piece(new uint8_t[kPiece]);
+
+    tde::ArchiveReader* reader = nullptr;
+    if (tde::OpenFromMemory(image.get(), static_cast<uint32_t>(size), "kdw20190304", reader) ==
+        tde::ArchiveStatus::Ok) {
+        const uint32_t count = tde::ItemCount(reader);
+        for (uint32_t i = 0; i < count && i < kMaxItems; ++i) {
+            const int32_t index = static_cast<int32_t>(i);
+            tde::ArchiveItemInfo info;
+            tde::DescribeItem(reader, index, info);
+            std::string stored;
+            if (tde::StoredItemName(reader, index, stored) == tde::ArchiveStatus::Ok) {
+                const std::u16string name = tde::Utf8ToUtf16(stored);
+                int32_t found = -1;
+                tde::FindItem(reader, name, false, found, &info);
+                tde::FindItem(reader, SwapCase(name), true, found, &info);
+                if (found >= 0) {
+                    UnzipInPieces(reader, found, piece.get());
+                }
+            }
+            UnzipInPieces(reader, index, piece.get());
+        }
+        int32_t found = -1;
+        tde::FindItem(reader, u"res.xml", true, found, nullptr);
+        tde::UnzipItem(reader, static_cast<int32_t>(count), piece.get(), 1);
+        tde::Close(reader);
+    }
+
+    // The program's path: register the image, fetch the language file, release.
+    tde::CUiResources::ResetAll();
+    tde::CUiResources::RegisterArchiveImage(image.get(), static_cast<uint32_t>(size),
+                                            tde::kArchivePassword);
+    std::vector<uint8_t> bytes;
+    std::string error;
+    tde::FetchResourceFile(u"lan_en.xml", bytes, error);
+    tde::ReleaseResources();
+    return 0;
+}
