@@ -1,0 +1,124 @@
+#include "install/install.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstddef>
+
+namespace tde {
+
+static_assert(sizeof(ServiceStatusProcess) == sizeof(SERVICE_STATUS_PROCESS));
+static_assert(offsetof(ServiceStatusProcess, dwCurrentState) ==
+              offsetof(SERVICE_STATUS_PROCESS, dwCurrentState));
+static_assert(offsetof(ServiceStatusProcess, dwServiceFlags) ==
+              offsetof(SERVICE_STATUS_PROCESS, dwServiceFlags));
+
+namespace {
+
+const wchar_t* Wide(const std::u16string& text) {
+    return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
+class Win32Clock final : public Clock {
+  public:
+    uint32_t TickCount() override { return GetTickCount(); }
+    void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
+};
+
+SC_HANDLE Native(ServiceHandle handle) {
+    return reinterpret_cast<SC_HANDLE>(handle);
+}
+ServiceHandle Portable(SC_HANDLE handle) {
+    return reinterpret_cast<ServiceHandle>(handle);
+}
+
+class Win32ServiceControl final : public ServiceControl {
+  public:
+    ServiceHandle OpenSCManagerW(uint32_t access) override {
+        return Portable(::OpenSCManagerW(nullptr, nullptr, access));
+    }
+    ServiceHandle OpenServiceW(ServiceHandle manager, const char16_t* name,
+                               uint32_t access) override {
+        return Portable(
+            ::OpenServiceW(Native(manager), reinterpret_cast<const wchar_t*>(name), access));
+    }
+    bool ControlService(ServiceHandle service, uint32_t control) override {
+        SERVICE_STATUS status = {};
+        return ::ControlService(Native(service), control, &status) != FALSE;
+    }
+    bool StartServiceW(ServiceHandle service) override {
+        return ::StartServiceW(Native(service), 0, nullptr) != FALSE;
+    }
+    bool QueryServiceStatusEx(ServiceHandle service, ServiceStatusProcess* status) override {
+        DWORD needed = 0;
+        return ::QueryServiceStatusEx(Native(service), SC_STATUS_PROCESS_INFO,
+                                      reinterpret_cast<BYTE*>(status), sizeof(*status),
+                                      &needed) != FALSE;
+    }
+    bool CloseServiceHandle(ServiceHandle handle) override {
+        return ::CloseServiceHandle(Native(handle)) != FALSE;
+    }
+    uint32_t LastError() const override { return GetLastError(); }
+};
+
+}  // namespace
+
+std::unique_ptr<Clock> CreateWin32Clock() {
+    return std::make_unique<Win32Clock>();
+}
+
+std::unique_ptr<ServiceControl> CreateWin32ServiceControl() {
+    return std::make_unique<Win32ServiceControl>();
+}
+
+Win32Shell::~Win32Shell() {
+    if (process_ != nullptr) {
+        ::CloseHandle(process_);
+    }
+}
+
+std::u16string Win32Shell::SystemFolder() {
+    wchar_t path[MAX_PATH + 1] = {};
+    UINT length = GetSystemDirectoryW(path, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) {
+        return std::u16string();
+    }
+    std::u16string folder(reinterpret_cast<const char16_t*>(path), length);
+    while (!folder.empty() && folder.back() == u'\\') {
+        folder.pop_back();
+    }
+    return folder;
+}
+
+bool Win32Shell::Execute(const ShellRequest& request) {
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = request.mask;
+    info.hwnd = static_cast<HWND>(request.owner);
+    info.lpVerb = request.verb.empty() ? nullptr : Wide(request.verb);
+    info.lpFile = Wide(request.file);
+    info.lpParameters = request.parameters.empty() ? nullptr : Wide(request.parameters);
+    info.lpDirectory = request.directory.empty() ? nullptr : Wide(request.directory);
+    info.nShow = request.show;
+    BOOL started = ShellExecuteExW(&info);
+    // Nobody waits for the process; its handle is not kept open either.
+    if (info.hProcess != nullptr) {
+        if (keepProcess) {
+            if (process_ != nullptr) {
+                ::CloseHandle(process_);
+            }
+            process_ = info.hProcess;
+        } else {
+            ::CloseHandle(info.hProcess);
+        }
+    }
+    return started != FALSE;
+}
+
+void* Win32Shell::TakeProcess() {
+    void* process = process_;
+    process_ = nullptr;
+    return process;
+}
+
+}  // namespace tde

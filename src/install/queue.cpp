@@ -1,0 +1,94 @@
+#include "install/install.h"
+
+#include <new>
+
+namespace tde {
+
+void DeletePrinterQueues(Spooler& spooler, Clock& clock,
+                         const std::vector<std::u16string>& queueNames) {
+    for (const std::u16string& name : queueNames) {
+        PrinterHandle printer = nullptr;
+        if (spooler.OpenPrinterW(name.c_str(), &printer, kPrinterAllAccess)) {
+            spooler.DeletePrinter(printer);
+            spooler.ClosePrinter(printer);
+        }
+        clock.Sleep(kQueueDeletionPauseMs);
+    }
+}
+
+PrinterInfo2 MakeQueueRecord(const PrinterModel& model) {
+    PrinterInfo2 record = {};
+    record.pPrinterName = model.queueName.c_str();
+    record.pPortName = model.portName.c_str();
+    record.pDriverName = model.driverName.c_str();
+    record.pPrintProcessor = u"WinPrint";
+    // Named rather than left to the spooler: Windows would choose RAW anyway, but
+    // a spooler that does not (Wine's) keeps a queue it then cannot open.
+    record.pDatatype = u"RAW";
+    record.Attributes = kPrinterAttributeLocal;
+    return record;
+}
+
+QueueCreation CreatePrinterQueue(Spooler& spooler, Shell& shell, WindowHandle owner,
+                                 const PrinterModel& model) {
+    PrinterHandle printer = spooler.AddPrinterW(MakeQueueRecord(model));
+    if (printer == nullptr) {
+        return {false, spooler.LastError()};
+    }
+    if (model.makeDefault == 1) {
+        spooler.SetDefaultPrinterW(model.queueName.c_str());
+    }
+    spooler.ClosePrinter(printer);
+    ShowPrinterProperties(shell, owner, model.queueName);
+    return {true, 0};
+}
+
+void SetPrinterPort(Spooler& spooler, std::u16string_view queueName, std::u16string_view portName) {
+    const std::u16string name(queueName);
+    const std::u16string port(portName);
+    PrinterHandle printer = nullptr;
+    if (!spooler.OpenPrinterW(name.c_str(), &printer, kPrinterAllAccess)) {
+        return;
+    }
+    uint32_t needed = 0;
+    bool sized = !spooler.GetPrinterW(printer, 2, nullptr, 0, &needed) &&
+                 spooler.LastError() == kErrorInsufficientBuffer;
+    // A record shorter than its fixed part would be read past its end.
+    if (sized && needed >= sizeof(PrinterInfo2) && needed <= kMaxSpoolerBufferBytes) {
+        std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[needed]);
+        uint32_t stillNeeded = 0;
+        if (buffer && spooler.GetPrinterW(printer, 2, buffer.get(), needed, &stillNeeded)) {
+            PrinterInfo2 record = *reinterpret_cast<const PrinterInfo2*>(buffer.get());
+            record.pPortName = port.c_str();
+            spooler.SetPrinterW(printer, record, 0);
+        }
+    }
+    spooler.ClosePrinter(printer);
+}
+
+std::u16string PrinterPropertiesParameters(std::u16string_view queueName) {
+    std::u16string parameters = u" printui.dll, PrintUIEntry /p /n\"";
+    parameters += queueName;
+    parameters += u"\" ";
+    return parameters;
+}
+
+void ShowPrinterProperties(Shell& shell, WindowHandle owner, std::u16string_view queueName) {
+    std::u16string folder = shell.SystemFolder();
+    if (folder.empty()) {
+        return;  // never by bare name: that would search the program's own folder first
+    }
+    if (folder.back() != u'\\') {
+        folder.push_back(u'\\');
+    }
+    ShellRequest request;
+    request.mask = kSeeMaskNoCloseProcess;
+    request.owner = owner;
+    request.verb = u"open";
+    request.file = folder + u"rundll32.exe";
+    request.parameters = PrinterPropertiesParameters(queueName);
+    request.show = kSwShowNormal;
+    shell.Execute(request);
+}
+
+}  // namespace tde
