@@ -2,6 +2,8 @@
 
 #include "app/app.h"
 #include "app/resource_ids.h"
+#include "ports/ports.h"
+#include "spooler/spooler.h"
 #include "system/system.h"
 #include "text/text.h"
 
@@ -90,6 +92,7 @@ BOOL CTarnDovEzuvarDlg::OnInitDialog() {
 
     BuildModelCatalogue(catalogue);
     FillModelCombo();
+    FillPortList(GetDlgItem(window_, IDC_PORT), *CreateWin32Spooler());
 
     // The radios only show the detected kind of system; installing asks again.
     if (PreselectedSystemRadio(Win32SystemFacts()) == SystemRadio::Bits64) {
