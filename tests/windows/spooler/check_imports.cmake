@@ -1,0 +1,15 @@
+# Fails when PROGRAM imports winspool.drv (or lists no imports at all, which
+# would mean the check itself is broken).
+execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} could not read ${PROGRAM}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+if(NOT imports)
+  message(FATAL_ERROR "no imports found in ${PROGRAM}")
+endif()
+message(STATUS "imports: ${imports}")
+string(TOLOWER "${imports}" lowered)
+if(lowered MATCHES "winspool")
+  message(FATAL_ERROR "${PROGRAM} imports winspool.drv; resolve it from the system folder at run time")
+endif()
