@@ -1,39 +1,47 @@
 // The Win32 spooler against the machine's own spooler (under Wine: Wine's).
 // Each test registers what it needs and removes it again however it ends.
 //
+// clang-format off
 // Where Wine 8.0 answers differently from Windows, as measured here:
 //
-// | Call                                         | Windows                   | Wine 8.0 | The tests
-// |
-// |----------------------------------------------|---------------------------|------------------------------------|--------------------------------------------|
-// | AddPrinterW, level 2, pDatatype null          | queue created with RAW    | NULL, 1801; the
-// queue is written   | the product names "RAW"; the test accepts  | | |                           |
-// down, listed, but cannot be opened | either answer and removes the stale queue  | | | | (1801) |
-// from the registry                          | | DeletePrinterDriverExW, flags 3, version 3    |
-// deletes the driver        | FALSE, 87 for any nonzero flags    | 87 accepted under Wine; the
-// driver is then | |                                              |                           | |
-// deleted with flags 0                       | | DeletePrinterDriverExW on a driver in use     |
-// FALSE, 3001               | deletes it (flags 0)               | both branches checked; the 3001
-// path of    | |                                              |                           | | the
-// product runs on the in-memory spooler  | | EnumPrinterDriversW level 8, pszInfPath       |
-// driver-store INF path for | null                               | an empty INF path is expected
-// under Wine   | |                                              | package-installed drivers | | |
-// | EnumPrinterDriversW level 8, pszMfgName       | as registered             | null | not relied
-// on                              | | InstallPrinterDriverFromPackageW,             | exported
-// (Vista on)       | not exported                       | nullopt must match GetProcAddress | |
-// DeletePrinterDriverPackageW                   |                           | | | |
-// UploadPrinterDriverPackageW                   | uploads the package       | exported; fails for a
-// missing INF  | a missing INF must fail either way         | | winspool.drv ordinal 204 | unnamed
-// export            | also exported as SetDefaultPrinterW| reached by number only | | GetPrinterW
-// into a short, non-null buffer     | FALSE, 122                | FALSE, last error untouched | the
-// product sizes with a null buffer,      | |                                              | | |
-// where Wine answers 122                     | | EnumPortsW port names                         |
-// COM1, LPT1, ...           | COM1: ... COM4:, FILE:, LPT1: ...  | expectations derived from
-// EnumPortsW       | | Deleting the default printer                  | another one or none       |
-// keeps a stale default or picks     | the default is restored from the registry  | | | | another
-// queue                      |                                            | | "Spooler" service in
-// a fresh prefix           | running                   | stopped; starts in ~0.1 s; pid 0   | the
-// install tests restore the state found  |
+// | # | Call                                   | Windows                | Wine 8.0                        |
+// |---|----------------------------------------|------------------------|---------------------------------|
+// | 1 | AddPrinterW level 2, pDatatype null    | queue with RAW         | NULL, 1801; queue kept, listed, |
+// |   |                                        |                        | every open fails with 1801      |
+// | 2 | DeletePrinterDriverExW flags 3, ver. 3 | deletes the driver     | FALSE, 87 (any nonzero flags)   |
+// | 3 | DeletePrinterDriverExW, driver in use  | FALSE, 3001            | deletes it (flags 0)            |
+// | 4 | EnumPrinterDriversW 8: pszInfPath      | store INF of a package | null                            |
+// | 5 | EnumPrinterDriversW 8: pszMfgName      | as registered          | null                            |
+// | 6 | InstallPrinterDriverFromPackageW,      | exported (Vista on)    | not exported                    |
+// |   | DeletePrinterDriverPackageW            |                        |                                 |
+// | 7 | winspool.drv ordinal 204               | unnamed export         | also named SetDefaultPrinterW   |
+// | 8 | GetPrinterW, short non-null buffer     | FALSE, 122             | FALSE, last error untouched     |
+// | 9 | EnumPortsW names                       | COM1, LPT1, ...        | COM1:..COM4:, FILE:, LPT1:..3:  |
+// |10 | DeletePrinter on the default printer   | another one or none    | stale default or another queue  |
+// |11 | "Spooler" service, fresh prefix        | running                | stopped; starts in ~0.1 s, pid 0|
+// |12 | AddPrinterW: driver's UI module        | loaded by the spooler  | loaded into the caller;         |
+// |   |                                        | service                | unloaded at DeletePrinter       |
+// |13 | spooler calls, service stopped         | fail (RPC unavailable) | work: Wine's spooler runs in the|
+// |   |                                        |                        | calling process                 |
+//
+// How the tests treat each:
+//  1. The product names "RAW" (a mend); AQueueWithoutDatatypeGetsRawOrIsLeftUnopenable accepts either answer, checks
+//     the one it got, and removes the stale queue from the spooler's registry keys.
+//  2. 87 is accepted; the driver is then deleted with flags 0 and must be gone.
+//  3. Both branches are checked. The product's 3001 path (one restart, one retry) runs on the
+//     in-memory spooler only.
+//  4. An empty INF path is expected for a driver added without a package.
+//  5. Not relied on.
+//  6. nullopt must agree with GetProcAddress; a present function must fail for a missing INF.
+//  7. Reached by number only; the test checks the ordinal resolves and sets the default.
+//  8. The product sizes with a null buffer, where Wine does answer 122.
+//  9. Expectations are derived from EnumPortsW, never written down.
+// 10. DefaultPrinterGuard restores the registry value the default lives in.
+// 11. SpoolerServiceGuard (install tests) restores the state found.
+// 12. The stand-in module tdewtdrv.dll answers DrvDocumentPropertySheets; fixtures delete driver
+//     files only after the queues, once Wine has let go of the module.
+// 13. The restart test cannot show that printing waits for the service; it checks the states.
+// clang-format on
 #include "spooler/spooler.h"
 #include "spooler_fixtures_win32.h"
 
