@@ -248,10 +248,10 @@ SpoolerBuffer FetchTwice(Spooler& spooler,
 
 // Compares two names the way Windows' case-insensitive text comparison of the
 // user's locale does (lstrcmpiW, and the order of a sorted list or combo box):
-// letter case ignored; apostrophe, hyphen and control characters weigh only
-// when all else is equal; other punctuation before digits before letters.
-// Characters beyond Latin-1 order by code unit after the letters.
-// Answers <0, 0 or >0.
+// letter case ignored; punctuation before digits before letters; accented
+// letters after their plain letter; apostrophe, hyphen and control characters
+// weigh only when all else is equal. Modelled for Latin-1; other characters
+// order by code unit after it. Answers <0, 0 or >0.
 int CompareNamesIgnoreCase(std::u16string_view a, std::u16string_view b);
 
 // --- The in-memory spooler --------------------------------------------------------------------

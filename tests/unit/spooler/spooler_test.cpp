@@ -110,27 +110,55 @@ TEST(CompareNamesTest, OrdersLikeTheSystemsCaseInsensitiveComparison) {
         const char16_t* b;
         int order;
     };
-    const Case cases[] = {{u"COM1", u"COM2", -1},    {u"COM10", u"COM2", -1},
-                          {u"COM1:", u"COM10", -1},  {u"COMa", u"COMA", 0},
-                          {u"usb001", u"USB001", 0}, {u"LPT1:", u"FILE:", 1},
-                          {u"ab", u"a b", 1},        {u"co-op", u"coop", 1},
-                          {u"coop", u"co-op", -1},   {u"USB-1", u"USB1", 1},
-                          {u"USB'1", u"USB1", 1},    {u"a-b", u"a'b", 1},
-                          {u"ab", u"a-c", -1},       {u"-", u"", 1},
-                          {u"-ab", u"a-b", 1},       {u"ab-", u"a-b", -1},
-                          {u"a--b", u"a-b", 1},      {u"a-'b", u"a'-b", 1},
-                          {u"'ab", u"a-b", 1},       {u"a-b", u"ab'", 1},
-                          {u"a-bc", u"ab-c", 1},     {u"a--", u"a-", 1},
-                          {u"-a", u"a", 1},          {u"a'", u"a-", -1},
-                          {u"--", u"'", 1},          {u"a-", u"-a", -1},
-                          {u"ab-c", u"a-b-c", -1},   {u"a\t", u"a", 1},
-                          {u"USB\x7f", u"USB ", -1}, {u"Z", u"a", 1},
-                          {u"_", u"0", -1},          {u"9", u"a", -1},
-                          {u"~", u"+", -1},          {u"XPSPort:", u"USB001", 1}};
+    const Case cases[] = {{u"COM1", u"COM2", -1},
+                          {u"COM10", u"COM2", -1},
+                          {u"COM1:", u"COM10", -1},
+                          {u"COMa", u"COMA", 0},
+                          {u"usb001", u"USB001", 0},
+                          {u"LPT1:", u"FILE:", 1},
+                          {u"ab", u"a b", 1},
+                          {u"co-op", u"coop", 1},
+                          {u"coop", u"co-op", -1},
+                          {u"USB-1", u"USB1", 1},
+                          {u"USB'1", u"USB1", 1},
+                          {u"a-b", u"a'b", 1},
+                          {u"ab", u"a-c", -1},
+                          {u"-", u"", 1},
+                          {u"-ab", u"a-b", 1},
+                          {u"ab-", u"a-b", -1},
+                          {u"a--b", u"a-b", 1},
+                          {u"a-'b", u"a'-b", 1},
+                          {u"'ab", u"a-b", 1},
+                          {u"a-b", u"ab'", 1},
+                          {u"a-bc", u"ab-c", 1},
+                          {u"a--", u"a-", 1},
+                          {u"-a", u"a", 1},
+                          {u"a'", u"a-", -1},
+                          {u"--", u"'", 1},
+                          {u"a-", u"-a", -1},
+                          {u"ab-c", u"a-b-c", -1},
+                          {u"a\t", u"a", 1},
+                          {u"USB\x7f", u"USB ", -1},
+                          {u"Z", u"a", 1},
+                          {u"_", u"0", -1},
+                          {u"9", u"a", -1},
+                          {u"~", u"+", -1},
+                          {u"XPSPort:", u"USB001", 1},
+                          // Latin-1: accents after the plain letter, ligatures as two letters.
+                          {u"\u00e9", u"e", 1},
+                          {u"\u00e9", u"f", -1},
+                          {u"\u00e6", u"ae", 0},
+                          {u"\u00df", u"ss", 0},
+                          {u"\u00fea", u"tb", 1},
+                          {u"\u00f0a", u"db", -1},
+                          {u"x\u00ady", u"xy", 0},
+                          {u"\u00bca", u"0b", 1},
+                          {u"e\u00e9", u"\u00e9e", -1},
+                          {u"\u00e9z", u"ea", 1},
+                          {u"\u00c9", u"\u00e9", 0},
+                          {u"\u00d7", u"0", -1}};
     for (const Case& c : cases) {
-        EXPECT_EQ(Sign(CompareNamesIgnoreCase(c.a, c.b)), c.order)
-            << std::string(c.a, c.a + std::char_traits<char16_t>::length(c.a)) << " vs "
-            << std::string(c.b, c.b + std::char_traits<char16_t>::length(c.b));
+        EXPECT_EQ(Sign(CompareNamesIgnoreCase(c.a, c.b)), c.order) << "case " << (&c - cases);
         EXPECT_EQ(Sign(CompareNamesIgnoreCase(c.b, c.a)), -c.order);
     }
 }
