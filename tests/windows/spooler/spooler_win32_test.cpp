@@ -23,6 +23,7 @@
 // |   |                                        | service                | unloaded at DeletePrinter       |
 // |13 | spooler calls, service stopped         | fail (RPC unavailable) | work: Wine's spooler runs in the|
 // |   |                                        |                        | calling process                 |
+// |14 | AddPrinterW on a port nobody has       | NULL, 1796             | creates the queue on it         |
 //
 // How the tests treat each:
 //  1. The product names "RAW" (a mend); AQueueWithoutDatatypeGetsRawOrIsLeftUnopenable accepts either answer, checks
@@ -41,6 +42,8 @@
 // 12. The stand-in module tdewtdrv.dll answers DrvDocumentPropertySheets; fixtures delete driver
 //     files only after the queues, once Wine has let go of the module.
 // 13. The restart test cannot show that printing waits for the service; it checks the states.
+// 14. Both branches are checked; the install tests provoke a failed creation with an unknown
+//     driver instead (1797 on both).
 // clang-format on
 #include "spooler/spooler.h"
 #include "spooler_fixtures_win32.h"
@@ -269,6 +272,30 @@ TEST_F(Win32SpoolerTest, AQueueWithoutDatatypeGetsRawOrIsLeftUnopenable) {
         EXPECT_EQ(spooler->LastError(), kErrorInvalidPrinterName);
     }
     EXPECT_TRUE(test::RemoveQueue(kQueueName));
+}
+
+TEST_F(Win32SpoolerTest, AQueueOnAnUnknownPortIsRefusedWith1796OrCreated) {
+    InstallDriver();
+    PrinterInfo2 record = {};
+    std::u16string name = Utf16(kQueueName);
+    std::u16string driverName = Utf16(kDriverName);
+    record.pPrinterName = name.c_str();
+    record.pPortName = u"TDE9:";
+    record.pDriverName = driverName.c_str();
+    record.pPrintProcessor = u"WinPrint";
+    record.pDatatype = u"RAW";
+    record.Attributes = kPrinterAttributeLocal;
+    spooler->SetLastError(0);
+    PrinterHandle created = spooler->AddPrinterW(record);
+    std::vector<std::wstring> queues = test::ListedQueues();
+    bool listed = std::find(queues.begin(), queues.end(), kQueueName) != queues.end();
+    if (created == nullptr) {
+        EXPECT_EQ(spooler->LastError(), kErrorUnknownPort);
+        EXPECT_FALSE(listed);
+    } else {
+        EXPECT_TRUE(listed);  // Wine
+        spooler->ClosePrinter(created);
+    }
 }
 
 TEST_F(Win32SpoolerTest, TheDefaultPrinterIsSetThroughOrdinal204) {
