@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,6 +85,17 @@ ArchiveStatus Close(ArchiveReader* reader);
 uint32_t ItemCount(const ArchiveReader* reader);
 ArchiveStatus DescribeItem(ArchiveReader* reader, int32_t index, ArchiveItemInfo& info);
 ArchiveStatus StoredItemName(ArchiveReader* reader, int32_t index, std::string& name);
+
+// Reads many items on the calling thread, up to `lanes` of them side by side
+// so that their decryption interleaves (each item stays serial; several run
+// nearly as fast as one). next() hands out the next item (index, buffer,
+// length) or false when none is left; done() receives each item with the
+// status a single UnzipItem call with that buffer would give. Closes any open
+// item first.
+using NextItem = std::function<bool(int32_t& index, void*& buffer, uint32_t& length)>;
+using ItemDone = std::function<void(int32_t index, void* buffer, ArchiveStatus status)>;
+ArchiveStatus UnzipItemsInterleaved(ArchiveReader* reader, int lanes, const NextItem& next,
+                                    const ItemDone& done);
 
 // ---------------------------------------------------------------------------
 // Resource settings and the program's archive

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <vector>
 
 #include <zlib.h>
 
@@ -123,6 +124,11 @@ struct ItemReadState {
     uint32_t headerPending = 0;
     uint8_t checkByte = 0;
     bool finished = false;  // the end was reached and checked
+    // Output of the current call: where the next byte goes, the room left
+    // there, and how many bytes this call produced.
+    uint8_t* out = nullptr;
+    uint32_t room = 0;
+    uint32_t produced = 0;
 
     ~ItemReadState() {
         if (streamOpen) {
@@ -131,7 +137,97 @@ struct ItemReadState {
     }
 };
 
-enum class ReadEnd { Filled, End, WrongPassword, Corrupt, Failed };
+enum class ReadEnd { Filled, End, WrongPassword, Corrupt, Failed, NeedInput };
+
+// Produces bytes from the input at hand into the call's output. NeedInput: the
+// input ran out while compressed bytes remain, so the caller fetches the next
+// chunk and calls again.
+ReadEnd Produce(ItemReadState& s) {
+    for (;;) {
+        if (s.headerPending == 0 && s.uncompressedRemaining == 0) {
+            s.finished = true;
+            // A corrupted item is never handed out as good.
+            return s.crc == s.expectedCrc ? ReadEnd::End : ReadEnd::Corrupt;
+        }
+        if (s.headerPending == 0 && s.room == 0) {
+            return ReadEnd::Filled;
+        }
+        if (s.inputCount == 0 && s.compressedRemaining > 0) {
+            return ReadEnd::NeedInput;
+        }
+        if (s.headerPending > 0) {
+            if (s.inputCount == 0) {
+                return ReadEnd::Failed;  // data shorter than the encryption header
+            }
+            const uint32_t take = std::min(s.headerPending, s.inputCount);
+            const uint8_t last = s.input[take - 1];
+            s.input += take;
+            s.inputCount -= take;
+            s.headerPending -= take;
+            if (s.headerPending == 0 && last != s.checkByte) {
+                return ReadEnd::WrongPassword;
+            }
+            continue;
+        }
+        if (s.method == 0) {
+            if (s.inputCount == 0) {
+                return ReadEnd::Failed;  // stored data shorter than stated
+            }
+            const uint32_t n = std::min(s.room, s.inputCount);
+            std::memcpy(s.out, s.input, n);
+            s.crc = static_cast<uint32_t>(crc32(s.crc, s.out, n));
+            s.input += n;
+            s.inputCount -= n;
+            s.out += n;
+            s.room -= n;
+            s.produced += n;
+            s.uncompressedRemaining -= n;
+            continue;
+        }
+        s.stream.next_in = const_cast<Bytef*>(s.input);
+        s.stream.avail_in = s.inputCount;
+        s.stream.next_out = s.out;
+        s.stream.avail_out = s.room;
+        const int result = inflate(&s.stream, Z_SYNC_FLUSH);
+        const uint32_t consumed = s.inputCount - s.stream.avail_in;
+        const uint32_t made = s.room - s.stream.avail_out;
+        s.input += consumed;
+        s.inputCount -= consumed;
+        if (made > 0) {
+            s.crc = static_cast<uint32_t>(crc32(s.crc, s.out, made));
+        }
+        s.out += made;
+        s.room -= made;
+        s.produced += made;
+        s.uncompressedRemaining -= made;
+        if (result == Z_STREAM_END) {
+            if (s.uncompressedRemaining != 0) {
+                return ReadEnd::Corrupt;  // the stream ended before the stated size
+            }
+            continue;  // ends above
+        }
+        if (result != Z_OK || (consumed == 0 && made == 0)) {
+            return ReadEnd::Failed;
+        }
+    }
+}
+
+ArchiveStatus StatusOf(ReadEnd end, uint32_t produced) {
+    switch (end) {
+        case ReadEnd::End:
+            return ArchiveStatus::Ok;
+        case ReadEnd::Filled:
+            return produced > 0 ? ArchiveStatus::More : ArchiveStatus::InflateFailed;
+        case ReadEnd::WrongPassword:
+            return ArchiveStatus::WrongPassword;
+        case ReadEnd::Corrupt:
+            return ArchiveStatus::Corrupt;
+        case ReadEnd::Failed:
+        case ReadEnd::NeedInput:
+            break;
+    }
+    return ArchiveStatus::InflateFailed;
+}
 
 }  // namespace
 
@@ -144,6 +240,7 @@ class ArchiveReader {
     ArchiveStatus Find(std::u16string_view name, bool ignoreCase, int32_t& index,
                        ArchiveItemInfo* info);
     ArchiveStatus Unzip(int32_t index, void* buffer, uint32_t length);
+    ArchiveStatus UnzipMany(int lanes, const NextItem& next, const ItemDone& done);
     ArchiveStatus Describe(int32_t index, ArchiveItemInfo& info);
     ArchiveStatus StoredName(int32_t index, std::string& name);
     uint32_t Count() const { return entryCount_; }
@@ -166,7 +263,11 @@ class ArchiveReader {
     bool GoTo(int32_t index);
     ArchiveStatus ValidateLocal(const CentralEntry& e, LocalLayout& layout) const;
     ArchiveStatus DescribeCurrent(ArchiveItemInfo& info);
+    std::unique_ptr<ItemReadState> PrepareItem(int32_t index);
     bool OpenItem(int32_t index);
+    // The next chunk of the item's compressed bytes in the image; false when it
+    // lies past the image's end.
+    bool NextChunk(ItemReadState& s, const uint8_t*& chunk, uint32_t& n);
     ReadEnd Read(uint8_t* out, uint32_t length, uint32_t& produced);
 
     const uint8_t* image_;
@@ -471,14 +572,14 @@ void ArchiveReader::CloseItem() {
     openIndex_ = -1;
 }
 
-bool ArchiveReader::OpenItem(int32_t index) {
+std::unique_ptr<ItemReadState> ArchiveReader::PrepareItem(int32_t index) {
     if (!GoTo(index)) {
-        return false;
+        return nullptr;
     }
     const CentralEntry& e = current_;
     LocalLayout layout;
     if (ValidateLocal(e, layout) != ArchiveStatus::Ok) {
-        return false;
+        return nullptr;
     }
     auto state = std::make_unique<ItemReadState>();
     state->dataPosition = layout.dataPosition;
@@ -488,7 +589,7 @@ bool ArchiveReader::OpenItem(int32_t index) {
     state->expectedCrc = e.crc;
     state->encrypted = (e.flags & kFlagEncrypted) != 0;
     if (state->encrypted) {
-        state->buffer = std::make_unique<uint8_t[]>(kChunkSize);
+        state->buffer = std::make_unique_for_overwrite<uint8_t[]>(kChunkSize);
         state->cipher.Reset(password_.data(), password_.size());
         state->headerPending = kEncryptionHeaderSize;
         state->checkByte = (e.flags & kFlagDataDescriptor) != 0
@@ -497,12 +598,30 @@ bool ArchiveReader::OpenItem(int32_t index) {
     }
     if (e.method == 8) {
         if (inflateInit2(&state->stream, -MAX_WBITS) != Z_OK) {
-            return false;
+            return nullptr;
         }
         state->streamOpen = true;
     }
-    item_ = std::move(state);
+    return state;
+}
+
+bool ArchiveReader::OpenItem(int32_t index) {
+    item_ = PrepareItem(index);
+    if (item_ == nullptr) {
+        return false;
+    }
     openIndex_ = index;
+    return true;
+}
+
+bool ArchiveReader::NextChunk(ItemReadState& s, const uint8_t*& chunk, uint32_t& n) {
+    n = std::min(kChunkSize, s.compressedRemaining);
+    chunk = At(s.dataPosition, n);
+    if (chunk == nullptr) {
+        return false;
+    }
+    s.dataPosition += n;
+    s.compressedRemaining -= n;
     return true;
 }
 
@@ -512,88 +631,28 @@ ReadEnd ArchiveReader::Read(uint8_t* out, uint32_t length, uint32_t& produced) {
     if (s.finished) {
         return ReadEnd::End;
     }
-    uint32_t room = std::min(length, s.uncompressedRemaining);
+    s.out = out;
+    s.room = std::min(length, s.uncompressedRemaining);
+    s.produced = 0;
     for (;;) {
-        if (s.headerPending == 0 && s.uncompressedRemaining == 0) {
-            break;  // all stated bytes produced
+        const ReadEnd end = Produce(s);
+        produced = s.produced;
+        if (end != ReadEnd::NeedInput) {
+            return end;
         }
-        if (s.headerPending == 0 && room == 0) {
-            return ReadEnd::Filled;
-        }
-        if (s.inputCount == 0 && s.compressedRemaining > 0) {
-            const uint32_t n = std::min(kChunkSize, s.compressedRemaining);
-            const uint8_t* chunk = At(s.dataPosition, n);
-            if (chunk == nullptr) {
-                return ReadEnd::Failed;
-            }
-            s.dataPosition += n;
-            s.compressedRemaining -= n;
-            if (s.encrypted) {
-                s.cipher.Decrypt(chunk, s.buffer.get(), n);
-                s.input = s.buffer.get();
-            } else {
-                s.input = chunk;  // plain bytes are inflated straight from the image
-            }
-            s.inputCount = n;
-        }
-        if (s.headerPending > 0) {
-            if (s.inputCount == 0) {
-                return ReadEnd::Failed;  // data shorter than the encryption header
-            }
-            const uint32_t take = std::min(s.headerPending, s.inputCount);
-            const uint8_t last = s.input[take - 1];
-            s.input += take;
-            s.inputCount -= take;
-            s.headerPending -= take;
-            if (s.headerPending == 0 && last != s.checkByte) {
-                return ReadEnd::WrongPassword;
-            }
-            continue;
-        }
-        if (s.method == 0) {
-            if (s.inputCount == 0) {
-                return ReadEnd::Failed;  // stored data shorter than stated
-            }
-            const uint32_t n = std::min(room, s.inputCount);
-            std::memcpy(out, s.input, n);
-            s.crc = static_cast<uint32_t>(crc32(s.crc, out, n));
-            s.input += n;
-            s.inputCount -= n;
-            out += n;
-            room -= n;
-            produced += n;
-            s.uncompressedRemaining -= n;
-            continue;
-        }
-        s.stream.next_in = const_cast<Bytef*>(s.input);
-        s.stream.avail_in = s.inputCount;
-        s.stream.next_out = out;
-        s.stream.avail_out = room;
-        const int result = inflate(&s.stream, Z_SYNC_FLUSH);
-        const uint32_t consumed = s.inputCount - s.stream.avail_in;
-        const uint32_t made = room - s.stream.avail_out;
-        s.input += consumed;
-        s.inputCount -= consumed;
-        if (made > 0) {
-            s.crc = static_cast<uint32_t>(crc32(s.crc, out, made));
-        }
-        out += made;
-        room -= made;
-        produced += made;
-        s.uncompressedRemaining -= made;
-        if (result == Z_STREAM_END) {
-            if (s.uncompressedRemaining != 0) {
-                return ReadEnd::Corrupt;  // the stream ended before the stated size
-            }
-            break;
-        }
-        if (result != Z_OK || (consumed == 0 && made == 0)) {
+        const uint8_t* chunk = nullptr;
+        uint32_t n = 0;
+        if (!NextChunk(s, chunk, n)) {
             return ReadEnd::Failed;
         }
+        if (s.encrypted) {
+            s.cipher.Decrypt(chunk, s.buffer.get(), n);
+            s.input = s.buffer.get();
+        } else {
+            s.input = chunk;  // plain bytes are inflated straight from the image
+        }
+        s.inputCount = n;
     }
-    s.finished = true;
-    // A corrupted item is never handed out as good.
-    return s.crc == s.expectedCrc ? ReadEnd::End : ReadEnd::Corrupt;
 }
 
 ArchiveStatus ArchiveReader::Unzip(int32_t index, void* buffer, uint32_t length) {
@@ -617,19 +676,87 @@ ArchiveStatus ArchiveReader::Unzip(int32_t index, void* buffer, uint32_t length)
     if (produced == 0 || failed) {
         CloseItem();
     }
-    switch (end) {
-        case ReadEnd::End:
-            return ArchiveStatus::Ok;
-        case ReadEnd::Filled:
-            return produced > 0 ? ArchiveStatus::More : ArchiveStatus::InflateFailed;
-        case ReadEnd::WrongPassword:
-            return ArchiveStatus::WrongPassword;
-        case ReadEnd::Corrupt:
-            return ArchiveStatus::Corrupt;
-        case ReadEnd::Failed:
-            break;
+    return StatusOf(end, produced);
+}
+
+ArchiveStatus ArchiveReader::UnzipMany(int lanes, const NextItem& next, const ItemDone& done) {
+    CloseItem();  // the lanes have their own read states
+    struct Lane {
+        std::unique_ptr<ItemReadState> state;
+        int32_t index = -1;
+        void* buffer = nullptr;
+    };
+    std::vector<Lane> lane(static_cast<size_t>(std::clamp(lanes, 1, 16)));
+    // Takes the next item that opens into the lane; false when none is left.
+    auto take = [&](Lane& l) {
+        l.state.reset();
+        int32_t index = -1;
+        void* buffer = nullptr;
+        uint32_t length = 0;
+        while (next(index, buffer, length)) {
+            if (index < 0 || index >= entryCount_ || (buffer == nullptr && length > 0)) {
+                done(index, buffer, ArchiveStatus::BadArgument);
+                continue;
+            }
+            std::unique_ptr<ItemReadState> state = PrepareItem(index);
+            if (state == nullptr) {
+                done(index, buffer, ArchiveStatus::InflateFailed);
+                continue;
+            }
+            state->out = static_cast<uint8_t*>(buffer);
+            state->room = std::min(length, state->uncompressedRemaining);
+            l = {std::move(state), index, buffer};
+            return true;
+        }
+        return false;
+    };
+    for (Lane& l : lane) {
+        take(l);
     }
-    return ArchiveStatus::InflateFailed;
+    constexpr int kMaxLanes = 16;
+    for (;;) {
+        // Run every lane until it needs input, taking a new item into each
+        // lane whose item ends.
+        ZipCipher* ciphers[kMaxLanes];
+        const uint8_t* chunks[kMaxLanes];
+        uint8_t* targets[kMaxLanes];
+        size_t sizes[kMaxLanes];
+        int encrypted = 0;
+        bool any = false;
+        for (Lane& l : lane) {
+            while (l.state != nullptr) {
+                ItemReadState& s = *l.state;
+                ReadEnd end = Produce(s);
+                const uint8_t* chunk = nullptr;
+                uint32_t n = 0;
+                if (end == ReadEnd::NeedInput) {
+                    if (NextChunk(s, chunk, n)) {
+                        s.inputCount = n;
+                        if (s.encrypted) {
+                            ciphers[encrypted] = &s.cipher;
+                            chunks[encrypted] = chunk;
+                            targets[encrypted] = s.buffer.get();
+                            sizes[encrypted] = n;
+                            ++encrypted;
+                            s.input = s.buffer.get();
+                        } else {
+                            s.input = chunk;
+                        }
+                        any = true;
+                        break;
+                    }
+                    end = ReadEnd::Failed;
+                }
+                done(l.index, l.buffer, StatusOf(end, s.produced));
+                take(l);
+            }
+        }
+        if (!any) {
+            return ArchiveStatus::Ok;
+        }
+        // The chunks of all lanes decrypt side by side.
+        ZipCipher::DecryptMany(ciphers, chunks, targets, sizes, encrypted);
+    }
 }
 
 const char* ArchiveStatusName(ArchiveStatus status) {
@@ -697,6 +824,14 @@ ArchiveStatus Close(ArchiveReader* reader) {
     reader->CloseItem();
     delete reader;
     return ArchiveStatus::Ok;
+}
+
+ArchiveStatus UnzipItemsInterleaved(ArchiveReader* reader, int lanes, const NextItem& next,
+                                    const ItemDone& done) {
+    if (reader == nullptr) {
+        return ArchiveStatus::BadArgument;
+    }
+    return reader->UnzipMany(lanes, next, done);
 }
 
 uint32_t ItemCount(const ArchiveReader* reader) {

@@ -36,7 +36,9 @@ const char kUsage[] =
     "  pack PAYLOAD_DIR OUT.zip [--require LIST]  pack every file below the folder\n"
     "  list ARCHIVE                               size, tab, name of every item\n"
     "  cat ARCHIVE ITEM                           the item's bytes on standard output\n"
-    "  extract ARCHIVE DEST_DIR [--jobs N]        every item below DEST_DIR\n"
+    "  extract ARCHIVE DEST_DIR [--jobs N] [--lanes N]\n"
+    "                                             every item below DEST_DIR: N threads,\n"
+    "                                             N items in flight in each\n"
     "  verify ARCHIVE                             read every item, check sizes and CRC-32\n"
     "The password defaults to the installer's. --require names a file listing items\n"
     "(one a line) that must be in the payload.\n";
@@ -45,7 +47,8 @@ struct Options {
     std::vector<std::string> arguments;
     std::string password = kProgramPassword;
     std::string requireList;
-    unsigned jobs = 0;  // 0: one per processor
+    unsigned jobs = 0;   // worker threads; 0: one per processor
+    unsigned lanes = 4;  // items in flight per worker
 };
 
 // "driver-archive: <what>: <Status> (0x...)" on standard error.
@@ -498,46 +501,81 @@ int Extract(const Options& o) {
     std::atomic<bool> anyFailed{false};
     std::mutex reportLock;
 
+    std::vector<size_t> jobOfItem(count, 0);
+    for (size_t j = 0; j < jobs.size(); ++j) {
+        jobOfItem[static_cast<size_t>(jobs[j].index)] = j;
+    }
     auto work = [&]() {
-        // Each worker has its own reader over the shared image: an item is read
-        // serially, items run side by side.
+        // Each worker has its own reader over the shared image and keeps
+        // several items in flight, so their decryption interleaves; each item
+        // is still read serially.
         ArchiveReader* reader = nullptr;
         if (OpenFromMemory(archive.image(), archive.length(), archive.password().c_str(), reader) !=
             ArchiveStatus::Ok) {
             anyFailed = true;
             return;
         }
-        std::unique_ptr<uint8_t[]> buffer;
-        uint32_t capacity = 0;
-        for (size_t j; (j = next.fetch_add(1)) < jobs.size();) {
-            const ExtractJob& job = jobs[j];
-            ArchiveStatus s = ArchiveStatus::Ok;
-            if (job.size > capacity) {
-                try {
-                    buffer = std::make_unique_for_overwrite<uint8_t[]>(job.size);
-                    capacity = job.size;
-                } catch (const std::bad_alloc&) {
-                    std::lock_guard<std::mutex> lock(reportLock);
-                    Report(job.name + ": no memory for " + std::to_string(job.size) + " bytes");
-                    anyFailed = true;
-                    continue;
+        struct Buffer {
+            std::unique_ptr<uint8_t[]> bytes;
+            uint32_t capacity = 0;
+        };
+        std::vector<Buffer> spare;  // reused, so pages are touched once
+        std::vector<std::pair<void*, Buffer>> lent;
+        auto report = [&](const std::string& text) {
+            std::lock_guard<std::mutex> lock(reportLock);
+            Report(text);
+            anyFailed = true;
+        };
+        UnzipItemsInterleaved(
+            reader, static_cast<int>(o.lanes),
+            [&](int32_t& index, void*& buffer, uint32_t& length) {
+                for (size_t j; (j = next.fetch_add(1)) < jobs.size();) {
+                    const ExtractJob& job = jobs[j];
+                    Buffer b;
+                    auto fit = std::find_if(spare.begin(), spare.end(), [&](const Buffer& s) {
+                        return s.capacity >= job.size;
+                    });
+                    if (fit != spare.end()) {
+                        b = std::move(*fit);
+                        spare.erase(fit);
+                    } else {
+                        try {
+                            b.bytes = std::make_unique_for_overwrite<uint8_t[]>(
+                                std::max<uint32_t>(job.size, 1));
+                            b.capacity = job.size;
+                        } catch (const std::bad_alloc&) {
+                            report(job.name + ": no memory for " + std::to_string(job.size) +
+                                   " bytes");
+                            continue;
+                        }
+                    }
+                    index = job.index;
+                    buffer = b.bytes.get();
+                    length = job.size;
+                    lent.emplace_back(buffer, std::move(b));
+                    return true;
                 }
-            }
-            // One call fills the item's whole size, so Ok means every byte came
-            // out and the CRC-32 matched.
-            s = UnzipItem(reader, job.index, buffer.get(), job.size);
-            if (s != ArchiveStatus::Ok) {
-                std::lock_guard<std::mutex> lock(reportLock);
-                ReportStatus(job.name, s == ArchiveStatus::More ? ArchiveStatus::Corrupt : s);
-                anyFailed = true;
-                continue;
-            }
-            if (!WriteWhole(job.target, buffer.get(), job.size)) {
-                std::lock_guard<std::mutex> lock(reportLock);
-                Report("cannot write " + PathText(job.target));
-                anyFailed = true;
-            }
-        }
+                return false;
+            },
+            [&](int32_t index, void* buffer, ArchiveStatus status) {
+                const ExtractJob& job = jobs[jobOfItem[static_cast<size_t>(index)]];
+                // The buffer holds exactly the item's size, so Ok means every
+                // byte came out and the CRC-32 matched.
+                if (status != ArchiveStatus::Ok) {
+                    std::lock_guard<std::mutex> lock(reportLock);
+                    ReportStatus(job.name,
+                                 status == ArchiveStatus::More ? ArchiveStatus::Corrupt : status);
+                    anyFailed = true;
+                } else if (!WriteWhole(job.target, static_cast<uint8_t*>(buffer), job.size)) {
+                    report("cannot write " + PathText(job.target));
+                }
+                auto it = std::find_if(lent.begin(), lent.end(),
+                                       [&](const auto& l) { return l.first == buffer; });
+                if (it != lent.end()) {
+                    spare.push_back(std::move(it->second));
+                    lent.erase(it);
+                }
+            });
         Close(reader);
     };
     std::vector<std::thread> threads;
@@ -555,14 +593,18 @@ int Run(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if ((a == "--password" || a == "--require" || a == "--jobs") && i + 1 < argc) {
+        if ((a == "--password" || a == "--require" || a == "--jobs" || a == "--lanes") &&
+            i + 1 < argc) {
             const std::string value = argv[++i];
             if (a == "--password") {
                 o.password = value;
             } else if (a == "--require") {
                 o.requireList = value;
-            } else {
+            } else if (a == "--jobs") {
                 o.jobs = static_cast<unsigned>(std::strtoul(value.c_str(), nullptr, 10));
+            } else {
+                o.lanes =
+                    std::max(1u, static_cast<unsigned>(std::strtoul(value.c_str(), nullptr, 10)));
             }
         } else if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);

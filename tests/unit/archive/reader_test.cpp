@@ -1,5 +1,6 @@
 // The archive reader against archives built in memory: lookup, decryption,
 // inflation, chunked reads and the status of every outcome.
+#include <algorithm>
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -332,6 +333,150 @@ TEST(ArchiveReaderTest, StatusNamesAndNumbers) {
     EXPECT_STREQ(ArchiveStatusName(static_cast<ArchiveStatus>(3)), "Unknown");
     EXPECT_TRUE(ArchiveSucceeded(ArchiveStatus::More));
     EXPECT_FALSE(ArchiveSucceeded(ArchiveStatus::Corrupt));
+}
+
+}  // namespace
+}  // namespace tde
+
+namespace tde {
+namespace {
+
+using namespace testing_util;
+
+// What one UnzipItem call per item gives, to compare the interleaved reads with.
+std::vector<std::pair<ArchiveStatus, std::vector<uint8_t>>> OneByOne(
+    const std::vector<uint8_t>& image, const char* password, const std::vector<uint32_t>& lengths) {
+    OpenArchive archive(image, password);
+    std::vector<std::pair<ArchiveStatus, std::vector<uint8_t>>> results;
+    for (size_t i = 0; i < lengths.size(); ++i) {
+        std::vector<uint8_t> data(lengths[i]);
+        const ArchiveStatus s =
+            UnzipItem(archive.reader, static_cast<int32_t>(i), data.data(), lengths[i]);
+        results.emplace_back(
+            s, s == ArchiveStatus::Ok || s == ArchiveStatus::More ? data : std::vector<uint8_t>());
+    }
+    return results;
+}
+
+std::vector<std::pair<ArchiveStatus, std::vector<uint8_t>>> Interleaved(
+    const std::vector<uint8_t>& image, const char* password, const std::vector<uint32_t>& lengths,
+    int lanes) {
+    OpenArchive archive(image, password);
+    std::vector<std::vector<uint8_t>> buffers;
+    for (uint32_t length : lengths) {
+        buffers.emplace_back(length);
+    }
+    std::vector<std::pair<ArchiveStatus, std::vector<uint8_t>>> results(lengths.size());
+    std::vector<int> calls(lengths.size(), 0);
+    size_t next = 0;
+    const ArchiveStatus s = UnzipItemsInterleaved(
+        archive.reader, lanes,
+        [&](int32_t& index, void*& buffer, uint32_t& length) {
+            if (next == lengths.size()) {
+                return false;
+            }
+            index = static_cast<int32_t>(next);
+            buffer = buffers[next].data();
+            length = lengths[next];
+            ++next;
+            return true;
+        },
+        [&](int32_t index, void* buffer, ArchiveStatus status) {
+            EXPECT_EQ(buffer, buffers[static_cast<size_t>(index)].data());
+            ++calls[static_cast<size_t>(index)];
+            results[static_cast<size_t>(index)] = {
+                status, status == ArchiveStatus::Ok || status == ArchiveStatus::More
+                            ? buffers[static_cast<size_t>(index)]
+                            : std::vector<uint8_t>()};
+        });
+    EXPECT_EQ(s, ArchiveStatus::Ok);
+    for (int c : calls) {
+        EXPECT_EQ(c, 1);  // every item reported exactly once
+    }
+    return results;
+}
+
+TEST(InterleavedUnzipTest, GivesWhatOneCallPerItemGives) {
+    std::vector<ArchiveWriterItem> items;
+    const size_t sizes[] = {0, 1, 100, 16384, 16385, 70000, 250000, 33000, 5, 190000, 0, 77777};
+    for (size_t i = 0; i < std::size(sizes); ++i) {
+        const uint16_t method = i % 3 == 1 ? 0 : 8;
+        const bool encrypt = i % 5 != 4;
+        items.push_back(Item("item" + std::to_string(i),
+                             Content(sizes[i], 100 + static_cast<uint32_t>(i)), method, encrypt));
+    }
+    WrittenArchive a = Build(items);
+    // Damage some: a wrong CRC, an encryption header cut short, a local header
+    // that disagrees, a stored item shorter than stated.
+    Put32At(a.bytes, a.items[5].centralHeaderOffset + 16, 0);
+    Put32At(a.bytes, a.items[8].centralHeaderOffset + 20, 7);
+    Put16At(a.bytes, a.items[9].localHeaderOffset + 26, 1);
+    Put32At(a.bytes, a.items[7].centralHeaderOffset + 20, 1000);
+    std::vector<uint32_t> exact;
+    for (size_t size : sizes) {
+        exact.push_back(static_cast<uint32_t>(size));
+    }
+    std::vector<uint32_t> short_ = exact;
+    short_[6] = 1000;  // a buffer smaller than the item: More
+    for (const auto& lengths : {exact, short_}) {
+        const auto expected = OneByOne(a.bytes, "kdw20190304", lengths);
+        EXPECT_EQ(expected[5].first, ArchiveStatus::Corrupt);
+        EXPECT_EQ(expected[9].first, ArchiveStatus::InflateFailed);
+        for (int lanes : {1, 2, 3, 4, 7}) {
+            SCOPED_TRACE(lanes);
+            const auto got = Interleaved(a.bytes, "kdw20190304", lengths, lanes);
+            for (size_t i = 0; i < lengths.size(); ++i) {
+                EXPECT_EQ(got[i].first, expected[i].first) << i;
+                EXPECT_TRUE(got[i].second == expected[i].second) << i;
+            }
+        }
+        // With the wrong password too.
+        const auto wrong = OneByOne(a.bytes, "wrong", lengths);
+        const auto wrongInterleaved = Interleaved(a.bytes, "wrong", lengths, 4);
+        for (size_t i = 0; i < lengths.size(); ++i) {
+            EXPECT_EQ(wrongInterleaved[i].first, wrong[i].first) << i;
+        }
+    }
+}
+
+TEST(InterleavedUnzipTest, RefusesBadItemsAndLeavesTheReaderUsable) {
+    WrittenArchive a = Build({Item("one", Content(40000, 1)), Item("two", Bytes("two"))});
+    OpenArchive archive(a.bytes);
+    std::vector<uint8_t> part(100);
+    ASSERT_EQ(UnzipItem(archive.reader, 0, part.data(), 100), ArchiveStatus::More);
+    std::vector<std::pair<int32_t, ArchiveStatus>> seen;
+    const std::vector<int32_t> order = {5, -1, 1, 1};
+    size_t next = 0;
+    std::vector<uint8_t> buffer(3);
+    EXPECT_EQ(
+        UnzipItemsInterleaved(
+            archive.reader, 4,
+            [&](int32_t& index, void*& out, uint32_t& length) {
+                if (next == order.size()) {
+                    return false;
+                }
+                index = order[next];
+                out = next == 3 ? nullptr : buffer.data();
+                length = 3;
+                ++next;
+                return true;
+            },
+            [&](int32_t index, void*, ArchiveStatus status) { seen.emplace_back(index, status); }),
+        ArchiveStatus::Ok);
+    // Items are reported as they end, not in the order they were handed out.
+    std::sort(seen.begin(), seen.end());
+    const std::vector<std::pair<int32_t, ArchiveStatus>> expected = {
+        {-1, ArchiveStatus::BadArgument},
+        {1, ArchiveStatus::Ok},
+        {1, ArchiveStatus::BadArgument},  // no buffer
+        {5, ArchiveStatus::BadArgument}};
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(buffer, Bytes("two"));
+    // The item open before was closed: index 0 starts from its beginning.
+    std::vector<uint8_t> again(100);
+    ASSERT_EQ(UnzipItem(archive.reader, 0, again.data(), 100), ArchiveStatus::More);
+    EXPECT_EQ(again, part);
+    EXPECT_EQ(UnzipItemsInterleaved(nullptr, 4, nullptr, nullptr), ArchiveStatus::BadArgument);
 }
 
 }  // namespace
