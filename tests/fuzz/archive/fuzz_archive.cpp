@@ -2,7 +2,9 @@
 // names (as stored and letter case swapped), unzip in pieces, and the fetch
 // through the resource settings. The image is copied into a buffer of its exact
 // size so any read past its end trips the address sanitizer.
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -68,6 +70,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 }
             }
             UnzipInPieces(reader, index, piece.get());
+        }
+        // The interleaved reads must give each item what one call gives.
+        const uint32_t batch = std::min(count, kMaxItems);
+        std::vector<std::vector<uint8_t>> one(batch), many(batch);
+        std::vector<tde::ArchiveStatus> single(batch), interleaved(batch);
+        for (uint32_t i = 0; i < batch; ++i) {
+            tde::ArchiveItemInfo info;
+            tde::DescribeItem(reader, static_cast<int32_t>(i), info);
+            const uint32_t length = std::min(info.uncompressedSize, kPiece);
+            one[i].assign(length, 0);
+            many[i].assign(length, 0);
+            single[i] = tde::UnzipItem(reader, static_cast<int32_t>(i), one[i].data(), length);
+        }
+        uint32_t handed = 0;
+        tde::UnzipItemsInterleaved(
+            reader, 3,
+            [&](int32_t& index, void*& buffer, uint32_t& length) {
+                if (handed == batch) {
+                    return false;
+                }
+                index = static_cast<int32_t>(handed);
+                buffer = many[handed].data();
+                length = static_cast<uint32_t>(many[handed].size());
+                ++handed;
+                return true;
+            },
+            [&](int32_t index, void*, tde::ArchiveStatus status) {
+                interleaved[static_cast<size_t>(index)] = status;
+            });
+        for (uint32_t i = 0; i < batch; ++i) {
+            if (interleaved[i] != single[i] ||
+                (tde::ArchiveSucceeded(single[i]) && many[i] != one[i])) {
+                std::abort();
+            }
         }
         int32_t found = -1;
         tde::FindItem(reader, u"res.xml", true, found, nullptr);
