@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -491,6 +492,38 @@ int Extract(const Options& o) {
             return kFailure;
         }
     }
+    // Names are safe by now, but a symbolic link already in the folder could
+    // still lead a write elsewhere: such items are refused.
+    const fs::path root = fs::canonical(destination, ec);
+    auto inside = [&](const fs::path& path) {
+        const fs::path real = fs::weakly_canonical(path, ec);
+        if (ec) {
+            return false;
+        }
+        auto r = root.begin();
+        auto p = real.begin();
+        for (; r != root.end(); ++r, ++p) {
+            if (p == real.end() || *p != *r) {
+                return false;
+            }
+        }
+        return true;
+    };
+    std::map<fs::path, bool> folderInside;  // each folder resolved once
+    std::erase_if(jobs, [&](const ExtractJob& job) {
+        const fs::path parent = job.target.parent_path();
+        auto known = folderInside.find(parent);
+        if (known == folderInside.end()) {
+            known = folderInside.emplace(parent, inside(parent)).first;
+        }
+        std::error_code linkError;
+        if (known->second && !fs::is_symlink(job.target, linkError)) {
+            return false;
+        }
+        Report("refused to write through a symbolic link: " + job.name);
+        failed = true;
+        return true;
+    });
 
     // Largest items first, so the workers finish together.
     std::stable_sort(jobs.begin(), jobs.end(),

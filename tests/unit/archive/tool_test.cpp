@@ -134,6 +134,24 @@ TEST_F(ToolTest, ExtractNeverWritesOutsideTheFolder) {
     EXPECT_NE(r.err.find("cannot be placed"), std::string::npos) << r.err;
 }
 
+TEST_F(ToolTest, ExtractDoesNotFollowSymbolicLinksOutOfTheFolder) {
+    WrittenArchive archive = Build({Item("linked/escaped.txt", Bytes("1")),
+                                    Item("file-link.txt", Bytes("2")), Item("ok.txt", Bytes("3"))});
+    WriteArchiveFile("links.zip", archive);
+    std::filesystem::create_directories(dir / "jail");
+    std::filesystem::create_directories(dir / "outside");
+    WriteText(dir / "outside" / "target.txt", "untouched");
+    std::filesystem::create_directory_symlink(dir / "outside", dir / "jail" / "linked");
+    std::filesystem::create_symlink(dir / "outside" / "target.txt", dir / "jail" / "file-link.txt");
+    const RunResult r = Tool("extract links.zip jail");
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("symbolic link: linked/escaped.txt"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("symbolic link: file-link.txt"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadText(dir / "jail" / "ok.txt"), "3");
+    EXPECT_EQ(ReadText(dir / "outside" / "target.txt"), "untouched");
+    EXPECT_FALSE(std::filesystem::exists(dir / "outside" / "escaped.txt"));
+}
+
 TEST_F(ToolTest, VerifyPassesSoundArchivesAndNamesTheBrokenItem) {
     RunResult r = Tool("verify a.zip");
     ASSERT_EQ(r.exitCode, 0) << r.err;
