@@ -2,6 +2,7 @@
 // the main window against the dialog's layout, and closes it the three ways a
 // user can. A screenshot of the window is kept under the build folder.
 #include "app/resource_ids.h"
+#include "installer_process.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -12,54 +13,7 @@
 
 namespace {
 
-std::wstring Env(const wchar_t* name) {
-    wchar_t buffer[1024];
-    DWORD n = GetEnvironmentVariableW(name, buffer, 1024);
-    return n > 0 && n < 1024 ? std::wstring(buffer, n) : std::wstring();
-}
-
-std::wstring ClassOf(HWND window) {
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    return name;
-}
-
-std::wstring TextOf(HWND window) {
-    wchar_t text[256] = {};
-    GetWindowTextW(window, text, 256);
-    return text;
-}
-
-struct FindData {
-    DWORD process;
-    HWND exclude;
-    HWND found;
-};
-
-BOOL CALLBACK FindDialogOf(HWND window, LPARAM param) {
-    auto* data = reinterpret_cast<FindData*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == data->process && window != data->exclude && IsWindowVisible(window) &&
-        ClassOf(window) == L"#32770") {
-        data->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// Polls for a visible dialog window of the process (other than `exclude`).
-HWND WaitForDialog(DWORD process, HWND exclude = nullptr, DWORD timeoutMs = 30000) {
-    for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
-        FindData data = {process, exclude, nullptr};
-        EnumWindows(FindDialogOf, reinterpret_cast<LPARAM>(&data));
-        if (data.found != nullptr) {
-            return data.found;
-        }
-        Sleep(100);
-    }
-    return nullptr;
-}
+using namespace tde::e2e;
 
 // Writes the window's pixels as a 24-bit BMP.
 bool SaveScreenshot(HWND window, const std::wstring& path) {
@@ -104,47 +58,6 @@ bool SaveScreenshot(HWND window, const std::wstring& path) {
     ReleaseDC(nullptr, screen);
     return ok;
 }
-
-class InstallerProcess {
-  public:
-    bool Start() {
-        std::wstring exe = Env(L"TDE_E2E_EXE");
-        if (exe.empty()) {
-            return false;
-        }
-        std::wstring command = L"\"" + exe + L"\"";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            nullptr, &startup, &info_)) {
-            return false;
-        }
-        started_ = true;
-        return true;
-    }
-    // Answers whether the process ended within the time, and its exit code.
-    bool WaitForExit(DWORD timeoutMs, DWORD* exitCode) {
-        if (WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-            return false;
-        }
-        GetExitCodeProcess(info_.hProcess, exitCode);
-        return true;
-    }
-    DWORD Id() const { return info_.dwProcessId; }
-    ~InstallerProcess() {
-        if (started_) {
-            if (WaitForSingleObject(info_.hProcess, 0) != WAIT_OBJECT_0) {
-                TerminateProcess(info_.hProcess, 99);  // leave nothing behind after a failure
-            }
-            CloseHandle(info_.hThread);
-            CloseHandle(info_.hProcess);
-        }
-    }
-
-  private:
-    PROCESS_INFORMATION info_ = {};
-    bool started_ = false;
-};
 
 enum class Kind { Radio, Check, Push, DefPush, Group, Label, RightLabel, ComboList };
 
@@ -323,10 +236,7 @@ TEST_F(DialogEndToEnd, SystemMenuOpensTheAboutBoxWithTheVersion) {
     ASSERT_NE(about, nullptr) << "the About box did not appear";
     EXPECT_EQ(TextOf(GetDlgItem(about, IDC_ABOUT_VERSION)), L"DovEzuvar\xFF0CV1.0.14");
     SendMessageW(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
-    for (int i = 0; i < 100 && IsWindow(about); ++i) {
-        Sleep(100);
-    }
-    EXPECT_FALSE(IsWindow(about));
+    EXPECT_TRUE(WaitUntilGone(about));
     SendMessageW(GetDlgItem(dialog, IDC_EXIT), BM_CLICK, 0, 0);
     ExpectEndsNormally();
 }

@@ -3,6 +3,7 @@
 // combo box reloads them, and the About box shares the window caption. The
 // expected texts are read from the shipped language files.
 #include "app/resource_ids.h"
+#include "installer_process.h"
 #include "text/text.h"
 
 #include <gtest/gtest.h>
@@ -16,48 +17,9 @@
 namespace tde {
 namespace {
 
-std::wstring Env(const wchar_t* name) {
-    wchar_t buffer[1024];
-    DWORD n = GetEnvironmentVariableW(name, buffer, 1024);
-    return n > 0 && n < 1024 ? std::wstring(buffer, n) : std::wstring();
-}
-
 std::u16string TextOf(HWND window) {
-    wchar_t text[512] = {};
-    GetWindowTextW(window, text, 512);
-    return std::u16string(reinterpret_cast<const char16_t*>(text));
-}
-
-struct FindData {
-    DWORD process;
-    HWND exclude;
-    HWND found;
-};
-
-BOOL CALLBACK FindDialogOf(HWND window, LPARAM param) {
-    auto* data = reinterpret_cast<FindData*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    wchar_t cls[64] = {};
-    GetClassNameW(window, cls, 64);
-    if (pid == data->process && window != data->exclude && IsWindowVisible(window) &&
-        std::wstring(cls) == L"#32770") {
-        data->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND WaitForDialog(DWORD process, HWND exclude = nullptr, DWORD timeoutMs = 30000) {
-    for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
-        FindData data = {process, exclude, nullptr};
-        EnumWindows(FindDialogOf, reinterpret_cast<LPARAM>(&data));
-        if (data.found != nullptr) {
-            return data.found;
-        }
-        Sleep(100);
-    }
-    return nullptr;
+    std::wstring text = e2e::TextOf(window);
+    return std::u16string(text.begin(), text.end());
 }
 
 // The texts of a shipped language file, loaded as the program loads them.
@@ -75,36 +37,21 @@ class CaptionsEndToEnd : public testing::Test {
     void SetUp() override {
         LoadShipped(english, "lan_en.xml");
         LoadShipped(chinese, "lan_cn.xml");
-        std::wstring exe = Env(L"TDE_E2E_EXE");
-        ASSERT_FALSE(exe.empty()) << "TDE_E2E_EXE names the installer";
-        std::wstring command = L"\"" + exe + L"\"";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        ASSERT_TRUE(CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &startup, &process_))
-            << GetLastError();
-        started_ = true;
-        dialog = WaitForDialog(process_.dwProcessId);
+        ASSERT_TRUE(installer_.Start()) << "TDE_E2E_EXE names the installer; " << GetLastError();
+        dialog = e2e::WaitForDialog(installer_.Id());
         ASSERT_NE(dialog, nullptr) << "the main dialog did not appear";
     }
 
     void TearDown() override {
-        if (!started_) {
+        if (!installer_.Started()) {
             return;
         }
         if (dialog != nullptr && IsWindow(dialog)) {
             SendMessageW(GetDlgItem(dialog, IDC_EXIT), BM_CLICK, 0, 0);
         }
         DWORD code = 1234;
-        bool ended = WaitForSingleObject(process_.hProcess, 20000) == WAIT_OBJECT_0;
-        if (!ended) {
-            TerminateProcess(process_.hProcess, 99);
-        }
-        GetExitCodeProcess(process_.hProcess, &code);
-        EXPECT_TRUE(ended) << "the installer did not end";
+        EXPECT_TRUE(installer_.WaitForExit(20000, &code)) << "the installer did not end";
         EXPECT_EQ(code, 0u);
-        CloseHandle(process_.hThread);
-        CloseHandle(process_.hProcess);
     }
 
     void ExpectCaptions(const TextTable& texts) {
@@ -124,15 +71,14 @@ class CaptionsEndToEnd : public testing::Test {
                      reinterpret_cast<LPARAM>(combo));
     }
 
-    DWORD ProcessId() const { return process_.dwProcessId; }
+    DWORD ProcessId() const { return installer_.Id(); }
 
     TextTable english;
     TextTable chinese;
     HWND dialog = nullptr;
 
   private:
-    PROCESS_INFORMATION process_ = {};
-    bool started_ = false;
+    e2e::InstallerProcess installer_;
 };
 
 TEST_F(CaptionsEndToEnd, EnglishSessionShowsTheEnglishTexts) {
@@ -155,15 +101,12 @@ TEST_F(CaptionsEndToEnd, SwitchingTheLanguageComboReloadsTheCaptions) {
 
 TEST_F(CaptionsEndToEnd, AboutBoxCaptionEqualsTheWindowCaption) {
     PostMessageW(dialog, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
-    HWND about = WaitForDialog(ProcessId(), dialog, 10000);
+    HWND about = e2e::WaitForDialog(ProcessId(), dialog, 10000);
     ASSERT_NE(about, nullptr) << "the About box did not appear";
     EXPECT_EQ(TextOf(about), TextOf(dialog));
     EXPECT_EQ(TextOf(about), WindowCaption(english));
     SendMessageW(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
-    for (int i = 0; i < 100 && IsWindow(about); ++i) {
-        Sleep(100);
-    }
-    EXPECT_FALSE(IsWindow(about));
+    EXPECT_TRUE(e2e::WaitUntilGone(about));
 }
 
 }  // namespace

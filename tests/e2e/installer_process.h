@@ -1,0 +1,119 @@
+// What the end-to-end tests share: starting the real installer, finding its
+// dialogs, and reading window texts.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace tde::e2e {
+
+inline std::wstring Env(const wchar_t* name) {
+    wchar_t buffer[1024];
+    DWORD n = GetEnvironmentVariableW(name, buffer, 1024);
+    return n > 0 && n < 1024 ? std::wstring(buffer, n) : std::wstring();
+}
+
+inline std::wstring ClassOf(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+inline std::wstring TextOf(HWND window) {
+    wchar_t text[512] = {};
+    GetWindowTextW(window, text, 512);
+    return text;
+}
+
+struct DialogSearch {
+    DWORD process;
+    HWND exclude;
+    HWND found;
+};
+
+inline BOOL CALLBACK VisitForDialog(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<DialogSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->process && window != search->exclude && IsWindowVisible(window) &&
+        ClassOf(window) == L"#32770") {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Polls for a visible dialog window of the process other than `exclude`.
+inline HWND WaitForDialog(DWORD process, HWND exclude = nullptr, DWORD timeoutMs = 30000) {
+    for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
+        DialogSearch search = {process, exclude, nullptr};
+        EnumWindows(VisitForDialog, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr) {
+            return search.found;
+        }
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+// Waits up to about ten seconds for a window to go away.
+inline bool WaitUntilGone(HWND window) {
+    for (int i = 0; i < 100 && IsWindow(window); ++i) {
+        Sleep(100);
+    }
+    return !IsWindow(window);
+}
+
+// The installer named by TDE_E2E_EXE, run as a child process; a process still
+// running when the object goes is terminated, so a failed test leaves nothing.
+class InstallerProcess {
+  public:
+    InstallerProcess() = default;
+    InstallerProcess(const InstallerProcess&) = delete;
+    InstallerProcess& operator=(const InstallerProcess&) = delete;
+
+    bool Start() {
+        std::wstring exe = Env(L"TDE_E2E_EXE");
+        if (exe.empty()) {
+            return false;
+        }
+        std::wstring command = L"\"" + exe + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            nullptr, &startup, &info_)) {
+            return false;
+        }
+        started_ = true;
+        return true;
+    }
+
+    // Whether the process ended within the time, and its exit code.
+    bool WaitForExit(DWORD timeoutMs, DWORD* exitCode) {
+        if (!started_ || WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+            return false;
+        }
+        GetExitCodeProcess(info_.hProcess, exitCode);
+        return true;
+    }
+
+    bool Started() const { return started_; }
+    DWORD Id() const { return info_.dwProcessId; }
+
+    ~InstallerProcess() {
+        if (started_) {
+            if (WaitForSingleObject(info_.hProcess, 0) != WAIT_OBJECT_0) {
+                TerminateProcess(info_.hProcess, 99);
+            }
+            CloseHandle(info_.hThread);
+            CloseHandle(info_.hProcess);
+        }
+    }
+
+  private:
+    PROCESS_INFORMATION info_ = {};
+    bool started_ = false;
+};
+
+}  // namespace tde::e2e
