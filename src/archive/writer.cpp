@@ -38,8 +38,8 @@ bool Deflate(const std::vector<uint8_t>& data, int level, std::vector<uint8_t>& 
 
 // The encryption header's eleven filler bytes: derived from the item so that
 // packing the same files twice gives the same archive.
-void FillHeader(uint8_t header[12], uint32_t seed) {
-    uint32_t x = seed ^ 0x9E3779B9u;
+void FillHeader(uint8_t header[12], uint32_t salt) {
+    uint32_t x = salt ^ 0x9E3779B9u;
     for (int i = 0; i < 11; ++i) {
         x ^= x << 13;
         x ^= x >> 17;

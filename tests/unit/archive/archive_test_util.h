@@ -18,9 +18,9 @@ inline std::vector<uint8_t> Bytes(const std::string& text) {
 }
 
 // Deterministic mixed content: runs that compress and noise that does not.
-inline std::vector<uint8_t> Content(size_t size, uint32_t seed) {
+inline std::vector<uint8_t> Content(size_t size, uint32_t variant) {
     std::vector<uint8_t> data(size);
-    std::mt19937 random(seed);
+    std::mt19937 random(variant);
     for (size_t i = 0; i < size; ++i) {
         data[i] = (i / 97) % 3 == 0 ? static_cast<uint8_t>(random()) : static_cast<uint8_t>(i / 7);
     }

@@ -19,9 +19,9 @@ namespace tde::testing_util {
 class TempFolder {
   public:
     explicit TempFolder(const std::string& tag) {
-        std::random_device seed;
+        std::random_device entropy;
         path_ =
-            std::filesystem::temp_directory_path() / ("tde-" + tag + "-" + std::to_string(seed()));
+            std::filesystem::temp_directory_path() / ("tde-" + tag + "-" + std::to_string(entropy()));
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
     }
