@@ -25,7 +25,7 @@ class CTarnDovEzuvarDlg {
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
     BOOL OnInitDialog();
-    void OnSysCommand(UINT command, LPARAM lParam);
+    bool OnSysCommand(UINT command);  // true when handled
     void OnPaint();
     void OnCommand(int control, int notification);
     void OnSelect32Bit();

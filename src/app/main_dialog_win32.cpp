@@ -42,13 +42,13 @@ INT_PTR CALLBACK CTarnDovEzuvarDlg::DialogProc(HWND window, UINT message, WPARAM
     return self != nullptr ? self->HandleMessage(message, wParam, lParam) : FALSE;
 }
 
-INT_PTR CTarnDovEzuvarDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CTarnDovEzuvarDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
         case WM_INITDIALOG:
             return OnInitDialog();
         case WM_SYSCOMMAND:
-            OnSysCommand(static_cast<UINT>(wParam), lParam);
-            return TRUE;
+            // Commands other than the About item get the dialog's default handling.
+            return OnSysCommand(static_cast<UINT>(wParam)) ? TRUE : FALSE;
         case WM_PAINT:
             if (IsIconic(window_)) {
                 OnPaint();
@@ -56,8 +56,8 @@ INT_PTR CTarnDovEzuvarDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lPa
             }
             return FALSE;
         case WM_QUERYDRAGICON:
-            SetWindowLongPtrW(window_, DWLP_MSGRESULT, reinterpret_cast<LONG_PTR>(icon_));
-            return TRUE;
+            // One of the few messages whose answer is the dialog procedure's own result.
+            return reinterpret_cast<INT_PTR>(icon_);
         case WM_COMMAND:
             OnCommand(LOWORD(wParam), HIWORD(wParam));
             return TRUE;
@@ -129,14 +129,13 @@ void CTarnDovEzuvarDlg::FillModelCombo() {
     SendMessageW(combo, CB_SETCURSEL, 0, 0);
 }
 
-void CTarnDovEzuvarDlg::OnSysCommand(UINT command, LPARAM lParam) {
-    if ((command & 0xFFF0) == IDM_ABOUTBOX) {
-        CAboutDlg about(instance_);
-        about.DoModal(window_);
-        return;
+bool CTarnDovEzuvarDlg::OnSysCommand(UINT command) {
+    if ((command & 0xFFF0) != IDM_ABOUTBOX) {
+        return false;  // move, close, minimise and the rest
     }
-    // Move, close, minimise and the rest: the window's default handling.
-    DefWindowProcW(window_, WM_SYSCOMMAND, command, lParam);
+    CAboutDlg about(instance_);
+    about.DoModal(window_);
+    return true;
 }
 
 void CTarnDovEzuvarDlg::OnPaint() {
