@@ -196,7 +196,7 @@ enum class ServiceOp {
 class MemoryServiceControl final : public ServiceControl {
   public:
     static constexpr uint32_t kNever = 0xFFFFFFFF;
-    static constexpr uint32_t kEveryCall = 0;
+    static constexpr uint32_t kEveryCall = FaultPlan<ServiceOp>::kEveryCall;
 
     struct Service {
         std::u16string name;
@@ -228,12 +228,6 @@ class MemoryServiceControl final : public ServiceControl {
     uint32_t LastError() const override { return lastError_; }
 
   private:
-    struct Injection {
-        ServiceOp op;
-        uint32_t error;
-        uint32_t onCall;
-        uint32_t seen = 0;
-    };
     struct Pending {
         uint32_t target = 0;  // the state reached when the delay is over; 0 for none
         uint32_t since = 0;
@@ -251,7 +245,7 @@ class MemoryServiceControl final : public ServiceControl {
 
     Clock& clock_;
     std::vector<ServiceOp> calls_;
-    std::vector<Injection> injections_;
+    FaultPlan<ServiceOp> faults_;
     std::vector<Handle> handles_;
     std::vector<Pending> pending_;
     std::vector<uint32_t> queryTimes_;

@@ -3,7 +3,7 @@
 namespace tde {
 
 void MemoryServiceControl::FailCall(ServiceOp op, uint32_t error, uint32_t onCall) {
-    injections_.push_back({op, error, onCall});
+    faults_.Add(op, error, onCall);
 }
 
 size_t MemoryServiceControl::CallCount(ServiceOp op) const {
@@ -16,18 +16,11 @@ size_t MemoryServiceControl::CallCount(ServiceOp op) const {
 
 bool MemoryServiceControl::Begin(ServiceOp op) {
     calls_.push_back(op);
-    bool failed = false;
-    for (Injection& injection : injections_) {
-        if (injection.op != op) {
-            continue;
-        }
-        ++injection.seen;
-        if (!failed && (injection.onCall == kEveryCall || injection.onCall == injection.seen)) {
-            lastError_ = injection.error;
-            failed = true;
-        }
+    std::optional<uint32_t> error = faults_.Check(op);
+    if (error) {
+        lastError_ = *error;
     }
-    return failed;
+    return error.has_value();
 }
 
 bool MemoryServiceControl::Fail(uint32_t error) {

@@ -119,7 +119,7 @@ bool KnownDatatype(std::u16string_view datatype) {
 }  // namespace
 
 void MemorySpooler::FailCall(SpoolerOp op, uint32_t error, uint32_t onCall) {
-    injections_.push_back({op, error, onCall});
+    faults_.Add(op, error, onCall);
 }
 
 size_t MemorySpooler::CallCount(SpoolerOp op) const {
@@ -154,18 +154,11 @@ const MemorySpooler::Driver* MemorySpooler::FindDriver(std::u16string_view name)
 
 bool MemorySpooler::Begin(const SpoolerCall& call) {
     calls_.push_back(call);
-    bool failed = false;
-    for (Injection& injection : injections_) {
-        if (injection.op != call.op) {
-            continue;
-        }
-        ++injection.seen;
-        if (!failed && (injection.onCall == kEveryCall || injection.onCall == injection.seen)) {
-            lastError_ = injection.error;
-            failed = true;
-        }
+    std::optional<uint32_t> error = faults_.Check(call.op);
+    if (error) {
+        lastError_ = *error;
     }
-    return failed;
+    return error.has_value();
 }
 
 bool MemorySpooler::Fail(uint32_t error) {

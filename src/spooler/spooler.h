@@ -9,6 +9,8 @@
 // so the Windows implementation hands them through unchanged.
 #pragma once
 
+#include "spooler/fault_plan.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -340,7 +342,7 @@ class MemorySpooler final : public Spooler {
         Refused,  // Wine: the queue is kept but cannot be opened; the call fails with 1801
     };
 
-    static constexpr uint32_t kEveryCall = 0;
+    static constexpr uint32_t kEveryCall = FaultPlan<SpoolerOp>::kEveryCall;
 
     std::vector<Port> ports;
     std::vector<Driver> drivers;
@@ -398,14 +400,7 @@ class MemorySpooler final : public Spooler {
     void SetLastError(uint32_t error) override { lastError_ = error; }
 
   private:
-    struct Injection {
-        SpoolerOp op;
-        uint32_t error;
-        uint32_t onCall;  // counted from the injection on
-        uint32_t seen = 0;
-    };
-
-    // Logs the call; true (with the last error set) when an injection fails it.
+    // Logs the call; true (with the last error set) when a planned fault fails it.
     bool Begin(const SpoolerCall& call);
     bool Fail(uint32_t error);
     Queue* QueueOf(PrinterHandle printer);
@@ -414,7 +409,7 @@ class MemorySpooler final : public Spooler {
     bool PortExists(std::u16string_view name) const;
 
     std::vector<SpoolerCall> calls_;
-    std::vector<Injection> injections_;
+    FaultPlan<SpoolerOp> faults_;
     // Open handles and the queue name each refers to.
     std::vector<std::pair<uintptr_t, std::u16string>> handles_;
     uintptr_t nextHandle_ = 0x100;
