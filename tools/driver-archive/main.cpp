@@ -179,10 +179,6 @@ void DosStamp(const fs::path& file, uint16_t& date, uint16_t& time) {
 }
 
 int Pack(const Options& o) {
-    if (o.arguments.size() != 3) {
-        std::fputs(kUsage, stderr);
-        return kUsageError;
-    }
     const fs::path payload = PathFromUtf8(o.arguments[1]);
     const fs::path output = PathFromUtf8(o.arguments[2]);
     std::error_code ec;
@@ -273,10 +269,6 @@ int Pack(const Options& o) {
 // list, cat, verify
 
 int List(const Options& o) {
-    if (o.arguments.size() != 2) {
-        std::fputs(kUsage, stderr);
-        return kUsageError;
-    }
     ArchiveFile archive;
     if (!archive.Open(o.arguments[1], o.password)) {
         return kFailure;
@@ -299,10 +291,6 @@ int List(const Options& o) {
 }
 
 int Cat(const Options& o) {
-    if (o.arguments.size() != 3) {
-        std::fputs(kUsage, stderr);
-        return kUsageError;
-    }
     ArchiveFile archive;
     if (!archive.Open(o.arguments[1], o.password)) {
         return kFailure;
@@ -358,10 +346,6 @@ ArchiveStatus ReadWholeItem(ArchiveReader* reader, int32_t index, uint32_t size,
 }
 
 int Verify(const Options& o) {
-    if (o.arguments.size() != 2) {
-        std::fputs(kUsage, stderr);
-        return kUsageError;
-    }
     ArchiveFile archive;
     if (!archive.Open(o.arguments[1], o.password)) {
         return kFailure;
@@ -434,10 +418,6 @@ bool SafeRelativePath(const std::u16string& sanitised, fs::path& relative, bool&
 }
 
 int Extract(const Options& o) {
-    if (o.arguments.size() != 3) {
-        std::fputs(kUsage, stderr);
-        return kUsageError;
-    }
     ArchiveFile archive;
     if (!archive.Open(o.arguments[1], o.password)) {
         return kFailure;
@@ -654,21 +634,26 @@ int Run(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return kUsageError;
     }
+    // Each command with the number of words it takes, itself included.
+    struct Command {
+        const char* name;
+        size_t words;
+        int (*run)(const Options&);
+    };
+    static const Command kCommands[] = {{"pack", 3, Pack},
+                                        {"list", 2, List},
+                                        {"cat", 3, Cat},
+                                        {"extract", 3, Extract},
+                                        {"verify", 2, Verify}};
     const std::string& command = o.arguments[0];
-    if (command == "pack") {
-        return Pack(o);
-    }
-    if (command == "list") {
-        return List(o);
-    }
-    if (command == "cat") {
-        return Cat(o);
-    }
-    if (command == "extract") {
-        return Extract(o);
-    }
-    if (command == "verify") {
-        return Verify(o);
+    for (const Command& c : kCommands) {
+        if (command == c.name) {
+            if (o.arguments.size() != c.words) {
+                std::fputs(kUsage, stderr);
+                return kUsageError;
+            }
+            return c.run(o);
+        }
     }
     Report("unknown command " + command);
     std::fputs(kUsage, stderr);
