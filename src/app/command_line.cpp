@@ -1,0 +1,353 @@
+#include "app/command_line.h"
+
+#include <optional>
+
+namespace tde {
+
+namespace {
+
+char16_t FoldCase(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+
+bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (FoldCase(a[i]) != FoldCase(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::u16string Lowered(std::u16string_view text) {
+    std::u16string out(text);
+    for (char16_t& c : out) {
+        c = FoldCase(c);
+    }
+    return out;
+}
+
+enum class Switch { Quiet, Model, Port, Default, Log, Uninstall, Usage };
+
+struct SwitchName {
+    std::u16string_view name;
+    Switch which;
+    bool takesValue;
+};
+
+constexpr SwitchName kSwitches[] = {
+    {u"quiet", Switch::Quiet, false}, {u"model", Switch::Model, true},
+    {u"port", Switch::Port, true},    {u"default", Switch::Default, false},
+    {u"log", Switch::Log, true},      {u"uninstall", Switch::Uninstall, false},
+    {u"?", Switch::Usage, false},
+};
+
+struct SwitchToken {
+    std::u16string_view name;                  // without the leading "/" or "-", case kept
+    std::optional<std::u16string_view> value;  // after ":" or "=", when there
+};
+
+// A token that starts with "/" or "-" is a switch; its value may be attached.
+std::optional<SwitchToken> AsSwitch(std::u16string_view token) {
+    if (token.size() < 2 || (token[0] != u'/' && token[0] != u'-')) {
+        return std::nullopt;
+    }
+    std::u16string_view body = token.substr(1);
+    const size_t split = body.find_first_of(u":=");
+    if (split == std::u16string_view::npos) {
+        return SwitchToken{body, std::nullopt};
+    }
+    return SwitchToken{body.substr(0, split), body.substr(split + 1)};
+}
+
+const SwitchName* FindSwitch(std::u16string_view name) {
+    for (const SwitchName& s : kSwitches) {
+        if (EqualsIgnoreCase(s.name, name)) {
+            return &s;
+        }
+    }
+    return nullptr;
+}
+
+ParsedCommandLine Invalid(std::u16string error) {
+    ParsedCommandLine result;
+    result.valid = false;
+    result.error = std::move(error);
+    return result;
+}
+
+std::u16string ModelList(const std::vector<ModelName>& models) {
+    std::u16string list;
+    for (size_t i = 0; i < models.size(); ++i) {
+        list += (i == 0 ? u"\"" : u", \"") + models[i].displayName + u"\"";
+    }
+    return list;
+}
+
+}  // namespace
+
+std::vector<std::u16string> SplitCommandArguments(std::u16string_view text) {
+    std::vector<std::u16string> arguments;
+    std::u16string current;
+    bool inArgument = false;
+    bool quoted = false;
+    size_t i = 0;
+    while (i < text.size()) {
+        const char16_t c = text[i];
+        if ((c == u' ' || c == u'\t') && !quoted) {
+            if (inArgument) {
+                arguments.push_back(std::move(current));
+                current.clear();
+                inArgument = false;
+            }
+            ++i;
+            continue;
+        }
+        inArgument = true;
+        if (c == u'\\') {
+            size_t backslashes = 0;
+            while (i < text.size() && text[i] == u'\\') {
+                ++backslashes;
+                ++i;
+            }
+            if (i < text.size() && text[i] == u'"') {
+                current.append(backslashes / 2, u'\\');
+                if (backslashes % 2 == 1) {
+                    current += u'"';
+                    ++i;
+                }
+                // An even count leaves the quote to toggle quoting below.
+            } else {
+                current.append(backslashes, u'\\');
+            }
+            continue;
+        }
+        if (c == u'"') {
+            if (quoted && i + 1 < text.size() && text[i + 1] == u'"') {
+                current += u'"';
+                i += 2;
+                continue;
+            }
+            quoted = !quoted;
+            ++i;
+            continue;
+        }
+        current += c;
+        ++i;
+    }
+    if (inArgument) {
+        arguments.push_back(std::move(current));
+    }
+    return arguments;
+}
+
+ParsedCommandLine ParseCommandLine(std::u16string_view arguments,
+                                   const std::vector<ModelName>& models) {
+    const std::vector<std::u16string> tokens = SplitCommandArguments(arguments);
+    ParsedCommandLine result;
+    if (tokens.empty()) {
+        return result;  // the dialog
+    }
+    for (const std::u16string& token : tokens) {
+        std::optional<SwitchToken> s = AsSwitch(token);
+        if (s && !s->value && EqualsIgnoreCase(s->name, u"?")) {
+            result.line.mode = RunMode::Usage;
+            return result;
+        }
+    }
+
+    bool seen[std::size(kSwitches)] = {};
+    std::optional<std::u16string> model;
+    std::optional<std::u16string> port;
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        std::optional<SwitchToken> token = AsSwitch(tokens[i]);
+        if (!token) {
+            return Invalid(u"Unexpected argument: " + tokens[i]);
+        }
+        const SwitchName* known = FindSwitch(token->name);
+        if (known == nullptr) {
+            return Invalid(u"Unknown switch: " + tokens[i]);
+        }
+        const std::u16string shown = u"/" + std::u16string(known->name);
+        const size_t index = static_cast<size_t>(known - kSwitches);
+        if (seen[index]) {
+            return Invalid(shown + u" is given twice");
+        }
+        seen[index] = true;
+
+        std::u16string value;
+        if (known->takesValue) {
+            if (token->value) {
+                value = *token->value;
+            } else if (i + 1 < tokens.size()) {
+                // A following switch is not taken for a value: "/model /port X".
+                std::optional<SwitchToken> next = AsSwitch(tokens[i + 1]);
+                if (!next || FindSwitch(next->name) == nullptr) {
+                    value = tokens[++i];
+                }
+            }
+            if (value.empty()) {
+                return Invalid(u"Missing value for " + shown);
+            }
+        } else if (token->value) {
+            return Invalid(shown + u" takes no value: " + tokens[i]);
+        }
+
+        switch (known->which) {
+            case Switch::Quiet:
+                if (result.line.mode != RunMode::Uninstall) {
+                    result.line.mode = RunMode::Install;
+                }
+                break;
+            case Switch::Uninstall:
+                result.line.mode = RunMode::Uninstall;
+                break;
+            case Switch::Model:
+                model = value;
+                break;
+            case Switch::Port:
+                port = value;
+                break;
+            case Switch::Default:
+                result.line.makeDefault = true;
+                break;
+            case Switch::Log:
+                result.line.logPath = value;
+                break;
+            case Switch::Usage:
+                break;  // handled before the loop
+        }
+    }
+
+    if (result.line.mode == RunMode::Dialog) {
+        return Invalid(u"Either /quiet or /uninstall is required with other switches");
+    }
+    if (!model) {
+        return Invalid(u"/model is required");
+    }
+    bool matched = false;
+    for (size_t m = 0; m < models.size(); ++m) {
+        if (EqualsIgnoreCase(models[m].displayName, *model)) {
+            result.line.model = m;
+            matched = true;
+            break;
+        }
+    }
+    if (!matched) {
+        return Invalid(u"Unknown model: \"" + *model + u"\"; the models are " + ModelList(models));
+    }
+    if (result.line.mode == RunMode::Uninstall) {
+        if (port || result.line.makeDefault) {
+            return Invalid(u"/port and /default do not go with /uninstall");
+        }
+        return result;
+    }
+    if (!port) {
+        return Invalid(u"/port is required to install");
+    }
+    if (Lowered(*port) == kAutoPort) {
+        result.line.portAuto = true;
+    } else {
+        result.line.port = *port;
+    }
+    return result;
+}
+
+std::u16string FindPort(std::u16string_view port, const std::vector<std::u16string>& portNames) {
+    for (const std::u16string& name : portNames) {
+        if (EqualsIgnoreCase(name, port)) {
+            return name;
+        }
+    }
+    return {};
+}
+
+std::u16string UsageText(const std::vector<ModelName>& models) {
+    std::u16string text =
+        u"Usage:\n"
+        u"  TarnDovEzuvar.exe\n"
+        u"      opens the installer window.\n"
+        u"  TarnDovEzuvar.exe /quiet /model NAME /port PORT [/default] [/log PATH]\n"
+        u"      installs a printer without any window.\n"
+        u"  TarnDovEzuvar.exe /uninstall /model NAME [/log PATH]\n"
+        u"      removes the model's printers and its driver, without any window.\n"
+        u"\n"
+        u"  /model NAME  one of ";
+    text += ModelList(models);
+    text +=
+        u"\n"
+        u"  /port PORT   a port the spooler lists (USB001, COM1:, IP_10.0.0.5, ...),\n"
+        u"               or auto for the first USB printer found\n"
+        u"  /default     makes the printer the default printer\n"
+        u"  /log PATH    writes the run's log to PATH and keeps it\n"
+        u"  /?           shows this text\n"
+        u"\n"
+        u"Switches start with / or - and ignore letter case; a value follows after a\n"
+        u"blank, \":\" or \"=\", e.g. /model:\"A4 Printer\".\n"
+        u"\n"
+        u"Exit codes: 0 done and checked, 1603 failed (see the log), 1618 another run\n"
+        u"holds the installer's lock, 1639 invalid command line.\n";
+    return text;
+}
+
+RunVerdict DecideExitCode(const RunFacts& facts) {
+    if (!facts.commandLineValid) {
+        return {kExitInvalidCommandLine, u"invalid command line"};
+    }
+    if (!facts.lockTaken) {
+        return {kExitAnotherInstallRunning, u"another installation is running"};
+    }
+    if (facts.mode == RunMode::Install && !facts.portFound) {
+        return {kExitInstallFailure, u"no USB printer was found"};
+    }
+    const EndState& end = facts.end;
+    if (facts.mode == RunMode::Uninstall) {
+        if (end.driverInstalled) {
+            return {kExitInstallFailure, u"the driver is still installed"};
+        }
+        if (end.queuesOnDriver > 0) {
+            return {kExitInstallFailure, u"a printer still uses the driver"};
+        }
+        return {kExitSuccess, {}};
+    }
+    if (!end.driverInstalled) {
+        return {kExitInstallFailure, u"the driver is not installed"};
+    }
+    if (!end.queueExists) {
+        return {kExitInstallFailure, u"the printer does not exist"};
+    }
+    if (!EqualsIgnoreCase(end.queueDriver, facts.model)) {
+        return {kExitInstallFailure, u"the printer uses the driver \"" + end.queueDriver + u"\""};
+    }
+    if (!EqualsIgnoreCase(end.queuePort, facts.port)) {
+        return {kExitInstallFailure, u"the printer is on port " + end.queuePort};
+    }
+    if (facts.makeDefault && !end.queueIsDefault) {
+        return {kExitInstallFailure, u"the printer is not the default printer"};
+    }
+    return {kExitSuccess, {}};
+}
+
+std::u16string ResultLine(const RunFacts& facts, const RunVerdict& verdict) {
+    std::u16string line = facts.model.empty() ? std::u16string(u"Printer") : facts.model;
+    const bool ok = verdict.exitCode == kExitSuccess;
+    if (facts.mode == RunMode::Uninstall) {
+        line += ok ? u" removed" : u" not removed";
+    } else {
+        line += ok ? u" installed on " + facts.port : std::u16string(u" not installed");
+        if (ok && facts.makeDefault) {
+            line += u" as the default printer";
+        }
+    }
+    if (!ok) {
+        line += u": " + verdict.reason;
+    }
+    std::string code = std::to_string(verdict.exitCode);
+    line += u". Exit code " + std::u16string(code.begin(), code.end()) + u".";
+    return line;
+}
+
+}  // namespace tde

@@ -1,0 +1,164 @@
+// Command lines of unattended runs and the exit codes their ends earn.
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace tde {
+namespace {
+
+std::string Narrow(const std::u16string& text) {
+    return std::string(text.begin(), text.end());  // the texts here are ASCII
+}
+
+struct LineCase {
+    const char16_t* arguments;
+    RunMode mode;  // Dialog with an error text: invalid
+    const char16_t* error;
+    size_t model = 0;
+    const char16_t* port = u"";
+    bool portAuto = false, makeDefault = false;
+    const char16_t* log = u"";
+};
+
+constexpr RunMode I = RunMode::Install, U = RunMode::Uninstall, D = RunMode::Dialog;
+
+const LineCase kLines[] = {
+    {u"", D, nullptr, 0, u"", false, false, u""},
+    {u"  \t ", D, nullptr, 0, u"", false, false, u""},
+    {u"/?", RunMode::Usage, nullptr, 0, u"", false, false, u""},
+    {u"/quiet /bogus -?", RunMode::Usage, nullptr, 0, u"", false, false, u""},
+    {u"/quiet /model \"A4 Printer\" /port USB001",  //
+     I, nullptr, 0, u"USB001", false, false, u""},
+    {u"-QUIET -Model:\"a3 printer\" -PORT=IP_10.0.0.5 /Default /LOG \"C:\\Logs\\a 3.log\"",  //
+     I, nullptr, 1, u"IP_10.0.0.5", false, true, u"C:\\Logs\\a 3.log"},
+    {u"/quiet /model=\"4IN PRINTER\" /port:COM1: /log:C:\\l.txt",  //
+     I, nullptr, 2, u"COM1:", false, false, u"C:\\l.txt"},
+    {u"/quiet /model \"A4 Printer\" /port AUTO", I, nullptr, 0, u"", true, false, u""},
+    {u"/uninstall /model \"a4 printer\"", U, nullptr, 0, u"", false, false, u""},
+    {u"/quiet /uninstall /model \"A3 Printer\" /log x.log", U, nullptr, 1, u"", false, false,
+     u"x.log"},
+    {u"\"/model=A4 Printer\" /port \"US\"\"B1\" /quiet", I, nullptr, 0, u"US\"B1", false, false,
+     u""},
+    {u"/quiet /model \"A4 Printer\" /port \\\\srv\\\"q\\\"", I, nullptr, 0, u"\\\\srv\"q\"", false,
+     false, u""},
+    // Invalid: 1639.
+    {u"/quiet /model \"A4 Printer\" /port USB001 /silent", D, u"Unknown switch: /silent"},
+    {u"/quiet /model A4 Printer /port USB001", D, u"Unexpected argument: Printer"},
+    {u"/quiet /model \"A5 Printer\" /port USB001", D, u"Unknown model: \"A5 Printer\""},
+    {u"/quiet /model /port USB001", D, u"Missing value for /model"},
+    {u"/quiet /model \"A4 Printer\" /port", D, u"Missing value for /port"},
+    {u"/quiet /model: /port USB001", D, u"Missing value for /model"},
+    {u"/quiet /model \"A4 Printer\" /port \"\"", D, u"Missing value for /port"},
+    {u"/quiet /model \"A4 Printer\" /port USB001 /log", D, u"Missing value for /log"},
+    {u"/quiet /model \"A4 Printer\"", D, u"/port is required to install"},
+    {u"/quiet /port USB001", D, u"/model is required"},
+    {u"/model \"A4 Printer\" /port USB001", D, u"Either /quiet or /uninstall is required"},
+    {u"/quiet /quiet /model \"A4 Printer\" /port USB001", D, u"/quiet is given twice"},
+    {u"/quiet:yes /model \"A4 Printer\" /port USB001", D, u"/quiet takes no value"},
+    {u"/uninstall /model \"A4 Printer\" /port USB001", D, u"/port and /default do not go"},
+    {u"/ /model \"A4 Printer\"", D, u"Unexpected argument: /"},
+};
+
+TEST(CommandLineTest, TableOfCommandLines) {
+    ModelCatalogue catalogue;
+    BuildModelCatalogue(catalogue);
+    for (const LineCase& c : kLines) {
+        SCOPED_TRACE(Narrow(c.arguments));
+        const ParsedCommandLine parsed = ParseCommandLine(c.arguments, catalogue.modelNames);
+        if (c.error != nullptr) {
+            EXPECT_FALSE(parsed.valid);
+            EXPECT_EQ(parsed.error.rfind(c.error, 0), 0u) << Narrow(parsed.error);
+            continue;
+        }
+        ASSERT_TRUE(parsed.valid) << Narrow(parsed.error);
+        EXPECT_EQ(parsed.line.mode, c.mode);
+        if (c.mode == I || c.mode == U) {
+            EXPECT_EQ(parsed.line.model, c.model);
+            EXPECT_EQ(parsed.line.port, c.port);
+            EXPECT_EQ(parsed.line.portAuto, c.portAuto);
+            EXPECT_EQ(parsed.line.makeDefault, c.makeDefault);
+            EXPECT_EQ(parsed.line.logPath, c.log);
+        }
+    }
+}
+
+TEST(CommandLineTest, TableOfRunEndsAndExitCodes) {
+    EndState installed;
+    installed.driverInstalled = installed.queueExists = installed.queueIsDefault = true;
+    installed.queuePort = u"usb001";
+    installed.queueDriver = u"A4 PRINTER";
+    installed.queuesOnDriver = 1;
+    auto with = [&](auto change) {
+        EndState end = installed;
+        change(end);
+        return end;
+    };
+    struct Case {
+        const char* what;
+        RunFacts facts;
+        uint32_t code;
+    };
+    auto install = [](EndState end, bool makeDefault = true) {
+        RunFacts f;
+        f.model = u"A4 Printer";
+        f.port = u"USB001";
+        f.makeDefault = makeDefault;
+        f.end = std::move(end);
+        return f;
+    };
+    auto uninstall = [](EndState end) {
+        RunFacts f;
+        f.mode = RunMode::Uninstall;
+        f.model = u"A4 Printer";
+        f.end = std::move(end);
+        return f;
+    };
+    RunFacts invalidAndLocked = install(installed);
+    invalidAndLocked.commandLineValid = false;
+    invalidAndLocked.lockTaken = false;
+    RunFacts locked = install(installed);
+    locked.lockTaken = false;
+    RunFacts noUsb = install(EndState{});
+    noUsb.portFound = false;
+
+    const Case cases[] = {
+        {"installed and checked", install(installed), kExitSuccess},
+        {"not default, none asked",
+         install(with([](EndState& e) { e.queueIsDefault = false; }), false), kExitSuccess},
+        {"invalid beats the lock", invalidAndLocked, kExitInvalidCommandLine},
+        {"lock held", locked, kExitAnotherInstallRunning},
+        {"port auto found nothing", noUsb, kExitInstallFailure},
+        {"no driver", install(with([](EndState& e) { e.driverInstalled = false; })),
+         kExitInstallFailure},
+        {"no queue", install(with([](EndState& e) { e.queueExists = false; })),
+         kExitInstallFailure},
+        {"queue on another port", install(with([](EndState& e) { e.queuePort = u"COM1:"; })),
+         kExitInstallFailure},
+        {"queue on another driver", install(with([](EndState& e) { e.queueDriver = u"Other"; })),
+         kExitInstallFailure},
+        {"not default", install(with([](EndState& e) { e.queueIsDefault = false; })),
+         kExitInstallFailure},
+        {"uninstalled", uninstall(EndState{}), kExitSuccess},
+        {"queue of the name on another driver stays", uninstall(with([](EndState& e) {
+             e = EndState{};
+             e.queueExists = true;
+         })),
+         kExitSuccess},
+        {"driver left", uninstall(with([](EndState& e) { e.queuesOnDriver = 0; })),
+         kExitInstallFailure},
+        {"queue left on the driver",
+         uninstall(with([](EndState& e) { e.driverInstalled = false; })), kExitInstallFailure},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const RunVerdict verdict = DecideExitCode(c.facts);
+        EXPECT_EQ(verdict.exitCode, c.code) << Narrow(verdict.reason);
+        EXPECT_EQ(verdict.reason.empty(), c.code == kExitSuccess);
+        const std::string line = Narrow(ResultLine(c.facts, verdict));
+        EXPECT_NE(line.find("Exit code " + std::to_string(c.code) + "."), std::string::npos)
+            << line;
+    }
+}
+
+}  // namespace
+}  // namespace tde
