@@ -17,10 +17,6 @@ namespace {
 bool IsSpace(char16_t c) {
     return c != 0 && c <= 0x20;
 }
-// In the stretch of mapped attributes the parser has left NULs as separators.
-bool IsSpaceOrNul(char16_t c) {
-    return c <= 0x20;
-}
 
 // Name characters: "_", ":", and letters and digits of any script. Outside ASCII
 // the blocks of punctuation, symbols, surrogates, private use and specials are
@@ -131,7 +127,9 @@ class XmlParser {
             buf_[nameEnd] = 0;
             ++pos_;
             doc_.elements_[element].text = Offset();
-            DecodeText(u'<');
+            for (size_t i = DecodeText(u'<'); i < pos_; ++i) {
+                buf_[i] = 0;
+            }
             if (AtEnd()) {
                 return parent <= 1 ? true : Fail(u"Expected end-tag start");
             }
@@ -173,10 +171,10 @@ class XmlParser {
         return false;
     }
 
-    // Decodes the text from pos_ up to the terminator or the end in place. The
-    // characters freed by decoding become NULs, so the decoded text is
-    // terminated and the attribute mapping sees only separators there.
-    void DecodeText(char16_t terminator) {
+    // Decodes the text from pos_ up to the terminator or the end in place and
+    // answers where the decoded text ends; the characters from there to pos_
+    // were freed by decoding.
+    size_t DecodeText(char16_t terminator) {
         size_t out = pos_;
         while (!AtEnd() && buf_[pos_] != terminator) {
             if (buf_[pos_] == u'&') {
@@ -199,9 +197,7 @@ class XmlParser {
             }
             buf_[out++] = buf_[pos_++];
         }
-        for (size_t i = out; i < pos_; ++i) {
-            buf_[i] = 0;
-        }
+        return out;
     }
 
     bool ParseAttributes(uint32_t element) {
@@ -226,7 +222,7 @@ class XmlParser {
             if (buf_[pos_] != u'=') {
                 return Fail(u"Error while parsing attributes");
             }
-            buf_[pos_] = 0;
+            // The name's terminator; an "=" after whitespace stays in place.
             buf_[nameEnd] = 0;
             ++pos_;
             SkipSpace();
@@ -234,11 +230,17 @@ class XmlParser {
                 return Fail(u"Expected attribute value");
             }
             ++pos_;
-            DecodeText(u'"');
+            size_t valueEnd = DecodeText(u'"');
             if (AtEnd()) {
                 return Fail(u"Error while parsing attribute string");
             }
-            buf_[pos_] = 0;  // the closing quote
+            // The value's terminator. When decoding freed characters, the rest of
+            // them and the closing quote become spaces, so the attribute mapping
+            // finds separators after every value's terminator.
+            buf_[valueEnd] = 0;
+            for (size_t i = valueEnd + 1; i <= pos_; ++i) {
+                buf_[i] = u' ';
+            }
         }
         doc_.elements_[element].attributesEnd = Offset();
         return true;
@@ -408,10 +410,10 @@ bool XmlNode::HasChildren() const {
     return IsValid() && document_->elements_[element_].firstChild != 0;
 }
 
-// The parser leaves each attribute as: name, NUL, separators, the opening
-// quote, the decoded value, NULs. The opening quotes are the only quotes
-// outside values, so each one found marks an attribute; its name is the run of
-// name characters before the separators in front of it.
+// The parser leaves the stretch after the element name's terminator as, per
+// attribute: separators, the name, its terminator, possibly whitespace, "="
+// and whitespace, the opening quote, the decoded value and its terminator. The
+// walk goes forwards through it; an empty name is the terminator on its own.
 void XmlNode::MapAttributes() const {
     if (mapped_) {
         return;
@@ -423,29 +425,38 @@ void XmlNode::MapAttributes() const {
     }
     const char16_t* buf = document_->buffer_.data();
     const XmlDocument::Element& e = document_->elements_[element_];
-    size_t begin = e.attributesBegin;
     size_t end = e.attributesEnd;
-    size_t p = begin;
-    while (attributeCount_ < kMaxAttributes && p < end) {
-        while (p < end && buf[p] != u'"') {
+    size_t p = e.attributesBegin + 1;
+    auto skipSpace = [&] {
+        while (p < end && IsSpace(buf[p])) {
             ++p;
         }
-        if (p >= end) {
-            break;
-        }
-        size_t q = p;
-        while (q > begin && IsSpaceOrNul(buf[q - 1])) {
-            --q;
-        }
-        while (q > begin && IsNameChar(buf[q - 1])) {
-            --q;
-        }
-        size_t value = p + 1;
-        p = value;
+    };
+    auto stepPast = [&] {
         while (p < end && buf[p] != 0) {
             ++p;
         }
-        attributes_[attributeCount_ * 2] = static_cast<uint32_t>(q);
+        ++p;
+    };
+    while (attributeCount_ < kMaxAttributes && e.attributesBegin < end) {
+        skipSpace();
+        if (p >= end) {
+            break;
+        }
+        size_t name = p;
+        stepPast();
+        skipSpace();
+        if (p < end && buf[p] == u'=') {
+            ++p;
+            skipSpace();
+        }
+        if (p >= end || buf[p] != u'"') {
+            break;  // the parser accepted no such attribute
+        }
+        size_t value = p + 1;
+        p = value;
+        stepPast();
+        attributes_[attributeCount_ * 2] = static_cast<uint32_t>(name);
         attributes_[attributeCount_ * 2 + 1] = static_cast<uint32_t>(value);
         ++attributeCount_;
     }

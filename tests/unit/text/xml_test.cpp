@@ -157,6 +157,39 @@ TEST(XmlReader, AttributesInOrderWithoutSeparatorsAndWithSpacesAroundTheEqualsSi
     EXPECT_EQ(e.GetAttributeValue(-1), u"");
 }
 
+TEST(XmlReader, AttributesAreMappedForwardsEmptyNamesIncluded) {
+    struct Case {
+        const char16_t* text;
+        std::vector<std::pair<std::u16string, std::u16string>> attributes;
+    };
+    const Case cases[] = {
+        {u"<Text id=\"value\" =\"X\"/>", {{u"id", u"value"}, {u"", u"X"}}},
+        {u"<Text =\"X\" id=\"k\"/>", {{u"", u"X"}, {u"id", u"k"}}},
+        {u"<Text id=\"a\"=\"X\"/>", {{u"id", u"a"}, {u"", u"X"}}},
+        {u"<Text id = \"x\" value\t=\n\"y\"/>", {{u"id", u"x"}, {u"value", u"y"}}},
+        {u"<Text id=\"&amp;&lt;\" = \"X\"v=\"&quot;\"/>",
+         {{u"id", u"&<"}, {u"", u"X"}, {u"v", u"\""}}},
+        {u"<Text id=\"a = &quot;b\"/>", {{u"id", u"a = \"b"}}},
+        {u"<Text id=\"\" =\"\">t</Text>", {{u"id", u""}, {u"", u""}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text, c.text + std::char_traits<char16_t>::length(c.text)));
+        XmlDocument doc;
+        ASSERT_TRUE(doc.LoadFromString(c.text));
+        XmlNode e = doc.GetRoot();
+        EXPECT_EQ(e.GetName(), u"Text");
+        ASSERT_EQ(e.GetAttributeCount(), static_cast<int>(c.attributes.size()));
+        for (size_t i = 0; i < c.attributes.size(); ++i) {
+            EXPECT_EQ(e.GetAttributeName(static_cast<int>(i)), c.attributes[i].first) << i;
+            EXPECT_EQ(e.GetAttributeValue(static_cast<int>(i)), c.attributes[i].second) << i;
+        }
+    }
+    // An empty name is no key: the table keeps what the id says.
+    TextTable table;
+    ASSERT_TRUE(table.LoadLanguageFile(u"<L><Text id=\"value\" =\"X\"/></L>"));
+    EXPECT_TRUE(table.Texts().empty());
+}
+
 TEST(XmlReader, OnlyTheFirst64AttributesAreSeen) {
     std::u16string text = u"<e";
     for (int i = 0; i < 65; ++i) {
