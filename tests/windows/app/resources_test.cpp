@@ -91,6 +91,33 @@ TEST_F(ExeResources, VersionIs1_0_14) {
     EXPECT_EQ(fixed->dwProductVersionLS, MAKELONG(0, 14));
 }
 
+// A test build carries the test certificate: its version resource must say so,
+// and a build from the vendor's payload must not.
+TEST_F(ExeResources, VersionResourceMarksATestBuild) {
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    const DWORD marks = VS_FF_SPECIALBUILD | VS_FF_PRIVATEBUILD;
+    EXPECT_EQ(fixed->dwFileFlagsMask & marks, marks);
+    wchar_t* special = nullptr;
+    bool hasSpecial = VerQueryValueW(info.data(), L"\\StringFileInfo\\040904b0\\SpecialBuild",
+                                     reinterpret_cast<void**>(&special), &length) &&
+                      length > 0;
+    if (Env(L"TDE_TEST_BUILD") == L"1") {
+        EXPECT_EQ(fixed->dwFileFlags & marks, marks);
+        ASSERT_TRUE(hasSpecial);
+        EXPECT_NE(std::wstring(special).find(L"TEST BUILD"), std::wstring::npos);
+    } else {
+        EXPECT_EQ(fixed->dwFileFlags & marks, 0u);
+        EXPECT_FALSE(hasSpecial);
+    }
+}
+
 TEST_F(ExeResources, ManifestAsksForAdministratorAndCommonControls6WithoutSupportedOs) {
     std::string manifest = Bytes(RT_MANIFEST, MAKEINTRESOURCEW(1),
                                  MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED));
