@@ -4,6 +4,7 @@
 // for the element array and never stack.
 #include "text/text.h"
 
+#include "text/name_chars.h"
 #include "text/unicode.h"
 
 #include <limits>
@@ -16,30 +17,6 @@ namespace {
 // Whitespace is every character up to 0x20; NUL ends the text.
 bool IsSpace(char16_t c) {
     return c != 0 && c <= 0x20;
-}
-
-// Name characters: "_", ":", and letters and digits of any script. Outside ASCII
-// the blocks of punctuation, symbols, surrogates, private use and specials are
-// not letters; everything else is taken as one, which matches the platform's
-// classification for every script a name is written in.
-bool IsNameChar(char16_t c) {
-    if (c < 0x80) {
-        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
-               c == u'_' || c == u':';
-    }
-    if (c < 0xC0) {
-        return c == 0xAA || c == 0xB5 || c == 0xBA;
-    }
-    if (c < 0x100) {
-        return c != 0xD7 && c != 0xF7;
-    }
-    if ((c >= 0x2000 && c <= 0x2BFF) || (c >= 0x3000 && c <= 0x303F) ||
-        (c >= 0xD800 && c <= 0xF8FF) || (c >= 0xFE30 && c <= 0xFE6F) || c == 0xFEFF ||
-        (c >= 0xFF00 && c <= 0xFF0F) || (c >= 0xFF1A && c <= 0xFF20) ||
-        (c >= 0xFF3B && c <= 0xFF40) || (c >= 0xFF5B && c <= 0xFF65) || c >= 0xFFF0) {
-        return false;
-    }
-    return true;
 }
 
 struct Entity {
@@ -102,7 +79,7 @@ class XmlParser {
             }
             previous = element;
 
-            while (IsNameChar(buf_[pos_])) {
+            while (IsNameCharacter(buf_[pos_])) {
                 ++pos_;
             }
             if (AtEnd()) {
@@ -214,7 +191,7 @@ class XmlParser {
             if (AtEnd() || buf_[pos_] == u'>' || buf_[pos_] == u'/') {
                 break;
             }
-            while (IsNameChar(buf_[pos_])) {
+            while (IsNameCharacter(buf_[pos_])) {
                 ++pos_;
             }
             size_t nameEnd = pos_;
@@ -252,7 +229,7 @@ class XmlParser {
         pos_ += 2;
         SkipSpace();
         const char16_t* name = buf_ + doc_.elements_[element].name;
-        for (size_t k = 0; IsNameChar(name[k]); ++k) {
+        for (size_t k = 0; IsNameCharacter(name[k]); ++k) {
             if (buf_[pos_] != name[k]) {
                 return Fail(u"Unmatched closing tag");
             }
