@@ -86,12 +86,17 @@ function(tde_add_wine_test)
   endif()
 endfunction()
 
-# tde_add_fuzzer(NAME n SOURCES ... [LIBS ...] [CORPUS dir])
-# A libFuzzer target; built only with TDE_FUZZ (clang). scripts/fuzz runs them.
+# tde_add_fuzzer(NAME n SOURCES ... [LIBS ...] [CORPUS dir ...] MIN_COVERAGE edges)
+# A libFuzzer target; built only with TDE_FUZZ (clang). scripts/fuzz runs them
+# and fails one whose starting coverage is below MIN_COVERAGE: that is what a
+# run looks like when the code under test lost its instrumentation.
 function(tde_add_fuzzer)
-  cmake_parse_arguments(T "" "NAME;CORPUS" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;MIN_COVERAGE" "SOURCES;LIBS;CORPUS" ${ARGN})
   if(NOT TDE_FUZZ)
     return()
+  endif()
+  if(NOT T_MIN_COVERAGE)
+    message(FATAL_ERROR "fuzzer ${T_NAME}: MIN_COVERAGE is required")
   endif()
   set(target fuzz_${T_NAME})
   add_executable(${target} ${T_SOURCES})
@@ -99,8 +104,10 @@ function(tde_add_fuzzer)
   target_link_options(${target} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${target} PRIVATE ${T_LIBS})
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-  # scripts/fuzz reads the starting corpus folder from here.
-  file(WRITE ${CMAKE_BINARY_DIR}/${target}.seeds "${T_CORPUS}")
+  # scripts/fuzz reads the starting corpus folders and the floor from here.
+  list(JOIN T_CORPUS " " seeds)
+  file(WRITE ${CMAKE_BINARY_DIR}/${target}.seeds "${seeds}")
+  file(WRITE ${CMAKE_BINARY_DIR}/${target}.floor "${T_MIN_COVERAGE}")
 endfunction()
 
 # tde_add_e2e_test(NAME n SOURCES ... [LIBS ...] [ENVIRONMENT k=v ...] [DEPENDS target ...])
