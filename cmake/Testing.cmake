@@ -12,6 +12,8 @@ if(CMAKE_CROSSCOMPILING)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 
   set(TDE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  set(TDE_WINE_SETUP "")
+  set(TDE_WINE_RUN_OVERRIDES "")
   configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.in ${CMAKE_BINARY_DIR}/wine-run
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                   WORLD_READ WORLD_EXECUTE @ONLY)
@@ -24,6 +26,34 @@ if(CMAKE_CROSSCOMPILING)
 else()
   find_package(GTest REQUIRED)
 endif()
+
+# tde_add_wine_prefix(NAME n [WINDOWS_VERSION v] [RUN_OVERRIDES o])
+# A further private prefix, build/<preset>/wineprefix-<n>, with its own runner
+# wine-run-<n> and a target wineprefix-<n> that boots it. WINDOWS_VERSION is a
+# winecfg /v name (win10, win7, ...); RUN_OVERRIDES are load-order overrides
+# ("name.exe=n") added for the programs run there, but not for the boot.
+function(tde_add_wine_prefix)
+  cmake_parse_arguments(P "" "NAME;WINDOWS_VERSION;RUN_OVERRIDES" "" ${ARGN})
+  if(NOT CMAKE_CROSSCOMPILING)
+    return()
+  endif()
+  set(TDE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix-${P_NAME})
+  set(TDE_WINE_SETUP "")
+  if(P_WINDOWS_VERSION)
+    set(TDE_WINE_SETUP "wine winecfg /v ${P_WINDOWS_VERSION} >/dev/null 2>&1 && wineserver -w &&")
+  endif()
+  set(TDE_WINE_RUN_OVERRIDES "")
+  if(P_RUN_OVERRIDES)
+    set(TDE_WINE_RUN_OVERRIDES ";${P_RUN_OVERRIDES}")
+  endif()
+  configure_file(${CMAKE_CURRENT_FUNCTION_LIST_DIR}/wine-run.in ${CMAKE_BINARY_DIR}/wine-run-${P_NAME}
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE @ONLY)
+  add_custom_command(OUTPUT ${TDE_WINEPREFIX}/.tde-booted
+                     COMMAND ${CMAKE_BINARY_DIR}/wine-run-${P_NAME} --boot
+                     COMMENT "Booting the private Wine prefix ${P_NAME}")
+  add_custom_target(wineprefix-${P_NAME} ALL DEPENDS ${TDE_WINEPREFIX}/.tde-booted)
+endfunction()
 
 # Windows path of a file of this build, for arguments handed to Windows programs
 # (Wine maps drive Z: to the Unix root).
@@ -110,11 +140,13 @@ function(tde_add_fuzzer)
   file(WRITE ${CMAKE_BINARY_DIR}/${target}.floor "${T_MIN_COVERAGE}")
 endfunction()
 
-# tde_add_e2e_test(NAME n SOURCES ... [LIBS ...] [ENVIRONMENT k=v ...] [DEPENDS target ...])
+# tde_add_e2e_test(NAME n SOURCES ... [LIBS ...] [ENVIRONMENT k=v ...] [DEPENDS target ...]
+#                  [PREFIX p])
 # A GoogleTest program under Wine that drives the real exe on a display (Xvfb
-# when none is set). Windows build only.
+# when none is set), in the build's prefix or in the one tde_add_wine_prefix
+# made as PREFIX. Windows build only.
 function(tde_add_e2e_test)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;ENVIRONMENT;DEPENDS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;TIMEOUT;PREFIX" "SOURCES;LIBS;ENVIRONMENT;DEPENDS" ${ARGN})
   if(NOT WIN32)
     return()
   endif()
@@ -125,7 +157,11 @@ function(tde_add_e2e_test)
   if(T_DEPENDS)
     add_dependencies(${target} ${T_DEPENDS})
   endif()
-  add_test(NAME e2e.${T_NAME} COMMAND ${target})
+  if(T_PREFIX)
+    add_test(NAME e2e.${T_NAME} COMMAND ${CMAKE_BINARY_DIR}/wine-run-${T_PREFIX} $<TARGET_FILE:${target}>)
+  else()
+    add_test(NAME e2e.${T_NAME} COMMAND ${target})
+  endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
