@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <cstddef>
 
@@ -23,6 +24,13 @@ class Win32Clock final : public Clock {
   public:
     uint32_t TickCount() override { return GetTickCount(); }
     void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
+    uint64_t CurrentFileTime() override {
+        SYSTEMTIME now;
+        GetSystemTime(&now);
+        FILETIME fileTime = {};
+        SystemTimeToFileTime(&now, &fileTime);
+        return (uint64_t{fileTime.dwHighDateTime} << 32) | fileTime.dwLowDateTime;
+    }
 };
 
 SC_HANDLE Native(ServiceHandle handle) {
@@ -88,6 +96,38 @@ std::u16string Win32Shell::SystemFolder() {
         folder.pop_back();
     }
     return folder;
+}
+
+std::u16string Win32Shell::ProgramFilesFolder() {
+    wchar_t path[MAX_PATH] = {};
+    if (!SHGetSpecialFolderPathW(nullptr, path, CSIDL_PROGRAM_FILES, FALSE)) {
+        return std::u16string();
+    }
+    std::u16string folder(reinterpret_cast<const char16_t*>(path));
+    while (!folder.empty() && folder.back() == u'\\') {
+        folder.pop_back();
+    }
+    return folder;
+}
+
+bool Win32Shell::ExecuteAndWait(const ShellRequest& request) {
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = request.mask | SEE_MASK_NOCLOSEPROCESS;
+    info.hwnd = static_cast<HWND>(request.owner);
+    info.lpVerb = request.verb.empty() ? nullptr : Wide(request.verb);
+    info.lpFile = Wide(request.file);
+    info.lpParameters = request.parameters.empty() ? nullptr : Wide(request.parameters);
+    info.lpDirectory = request.directory.empty() ? nullptr : Wide(request.directory);
+    info.nShow = request.show;
+    BOOL started = ShellExecuteExW(&info);
+    if (started && info.hProcess != nullptr) {
+        WaitForSingleObject(info.hProcess, INFINITE);
+    }
+    if (info.hProcess != nullptr) {
+        ::CloseHandle(info.hProcess);
+    }
+    return started != FALSE;
 }
 
 bool Win32Shell::Execute(const ShellRequest& request) {

@@ -1,4 +1,4 @@
-#include "install/install.h"
+#include "install/service.h"
 
 namespace tde {
 

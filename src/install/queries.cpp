@@ -1,4 +1,4 @@
-#include "install/install.h"
+#include "install/queries.h"
 
 namespace tde {
 

@@ -1,4 +1,4 @@
-#include "install/install.h"
+#include "install/queue.h"
 
 #include <new>
 
@@ -8,7 +8,11 @@ void DeletePrinterQueues(Spooler& spooler, Clock& clock,
                          const std::vector<std::u16string>& queueNames) {
     for (const std::u16string& name : queueNames) {
         PrinterHandle printer = nullptr;
-        if (spooler.OpenPrinterW(name.c_str(), &printer, kPrinterAllAccess)) {
+        if (name.starts_with(u"\\\\")) {
+            // A connection: deleting through a handle would delete the server's
+            // shared queue, and with it every other machine's printer.
+            spooler.DeletePrinterConnectionW(name.c_str());
+        } else if (spooler.OpenPrinterW(name.c_str(), &printer, kPrinterAllAccess)) {
             spooler.DeletePrinter(printer);
             spooler.ClosePrinter(printer);
         }

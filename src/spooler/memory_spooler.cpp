@@ -603,6 +603,21 @@ bool MemorySpooler::DeletePrinter(PrinterHandle printer) {
     return true;
 }
 
+bool MemorySpooler::DeletePrinterConnectionW(const char16_t* printerName) {
+    if (Begin({SpoolerOp::DeletePrinterConnectionW, Text(printerName), 0, 0, false})) {
+        return false;
+    }
+    Queue* queue = FindQueueIgnoreCase(Text(printerName));
+    if (queue == nullptr || !queue->connection) {
+        return Fail(kErrorInvalidPrinterName);
+    }
+    if (EqualIgnoreCase(defaultPrinter, queue->name)) {
+        defaultPrinter.clear();
+    }
+    queues.erase(queues.begin() + (queue - queues.data()));
+    return true;
+}
+
 bool MemorySpooler::ClosePrinter(PrinterHandle printer) {
     if (Begin({SpoolerOp::ClosePrinter, u"", 0, 0, false})) {
         return false;

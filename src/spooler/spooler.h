@@ -200,6 +200,9 @@ class Spooler {
     virtual bool OpenPrinterW(const char16_t* printerName, PrinterHandle* printer,
                               uint32_t desiredAccess) = 0;
     virtual bool DeletePrinter(PrinterHandle printer) = 0;
+    // DeletePrinterConnectionW: removes this machine's connection to another
+    // computer's queue, leaving the shared queue itself alone.
+    virtual bool DeletePrinterConnectionW(const char16_t* printerName) = 0;
     virtual bool ClosePrinter(PrinterHandle printer) = 0;
     // GetPrinterW, level 2: last error 122 and the size when the buffer is missing or short.
     virtual bool GetPrinterW(PrinterHandle printer, uint32_t level, uint8_t* buffer,
@@ -274,6 +277,7 @@ enum class SpoolerOp {
     SetPrinterW,
     AddPrinterW,
     SetDefaultPrinterW,
+    DeletePrinterConnectionW,
 };
 
 // One call as the in-memory spooler saw it.
@@ -390,6 +394,7 @@ class MemorySpooler final : public Spooler {
     bool OpenPrinterW(const char16_t* printerName, PrinterHandle* printer,
                       uint32_t desiredAccess) override;
     bool DeletePrinter(PrinterHandle printer) override;
+    bool DeletePrinterConnectionW(const char16_t* printerName) override;
     bool ClosePrinter(PrinterHandle printer) override;
     bool GetPrinterW(PrinterHandle printer, uint32_t level, uint8_t* buffer, uint32_t bufferSize,
                      uint32_t* needed) override;

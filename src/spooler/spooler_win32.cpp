@@ -55,6 +55,7 @@ using AddPrinterDriverExFn = decltype(&::AddPrinterDriverExW);
 using DeletePrinterDriverExFn = decltype(&::DeletePrinterDriverExW);
 using OpenPrinterFn = decltype(&::OpenPrinterW);
 using DeletePrinterFn = decltype(&::DeletePrinter);
+using DeletePrinterConnectionFn = decltype(&::DeletePrinterConnectionW);
 using ClosePrinterFn = decltype(&::ClosePrinter);
 using GetPrinterFn = decltype(&::GetPrinterW);
 using SetPrinterFn = decltype(&::SetPrinterW);
@@ -95,6 +96,8 @@ class Win32Spooler final : public Spooler {
             Resolve<DeletePrinterDriverExFn>(module_, "DeletePrinterDriverExW");
         openPrinter_ = Resolve<OpenPrinterFn>(module_, "OpenPrinterW");
         deletePrinter_ = Resolve<DeletePrinterFn>(module_, "DeletePrinter");
+        deletePrinterConnection_ =
+            Resolve<DeletePrinterConnectionFn>(module_, "DeletePrinterConnectionW");
         closePrinter_ = Resolve<ClosePrinterFn>(module_, "ClosePrinter");
         getPrinter_ = Resolve<GetPrinterFn>(module_, "GetPrinterW");
         setPrinter_ = Resolve<SetPrinterFn>(module_, "SetPrinterW");
@@ -236,6 +239,13 @@ class Win32Spooler final : public Spooler {
         return deletePrinter_(static_cast<HANDLE>(printer)) != FALSE;
     }
 
+    bool DeletePrinterConnectionW(const char16_t* printerName) override {
+        if (deletePrinterConnection_ == nullptr) {
+            return Missing();
+        }
+        return deletePrinterConnection_(MutableWide(printerName)) != FALSE;
+    }
+
     bool ClosePrinter(PrinterHandle printer) override {
         if (closePrinter_ == nullptr) {
             return Missing();
@@ -306,6 +316,7 @@ class Win32Spooler final : public Spooler {
     DeletePrinterDriverExFn deletePrinterDriverEx_;
     OpenPrinterFn openPrinter_;
     DeletePrinterFn deletePrinter_;
+    DeletePrinterConnectionFn deletePrinterConnection_;
     ClosePrinterFn closePrinter_;
     GetPrinterFn getPrinter_;
     SetPrinterFn setPrinter_;

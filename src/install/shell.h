@@ -1,0 +1,88 @@
+// Starting other programs (certutil, rundll32) and the shell's folders.
+#pragma once
+
+#include "spooler/spooler.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tde {
+
+// A ShellExecuteExW request; `file` is always a full path.
+struct ShellRequest {
+    uint32_t mask = 0;
+    WindowHandle owner = nullptr;
+    std::u16string verb;
+    std::u16string file;
+    std::u16string parameters;
+    std::u16string directory;  // empty: none
+    int32_t show = 0;
+};
+
+inline constexpr uint32_t kSeeMaskNoCloseProcess = 0x40;
+inline constexpr int32_t kSwHide = 0;
+inline constexpr int32_t kSwShowNormal = 1;
+
+class Shell {
+  public:
+    virtual ~Shell() = default;
+    // The system folder without a trailing backslash; empty when unknown.
+    virtual std::u16string SystemFolder() = 0;
+    // The Program Files folder (SHGetSpecialFolderPathW, CSIDL_PROGRAM_FILES, not
+    // created) without a trailing backslash; empty when the shell has none.
+    virtual std::u16string ProgramFilesFolder() = 0;
+    // Starts the request without waiting for it; true when it started.
+    virtual bool Execute(const ShellRequest& request) = 0;
+    // Starts the request and, when a process handle came back, waits for the
+    // process to end without a time limit; true when it started.
+    virtual bool ExecuteAndWait(const ShellRequest& request) = 0;
+};
+
+// Remembers what it was asked to start and starts nothing; any start can fail
+// on request (counted over Execute and ExecuteAndWait together).
+class RecordingShell final : public Shell {
+  public:
+    struct Started {
+        ShellRequest request;
+        bool waited;
+    };
+    std::u16string SystemFolder() override { return systemFolder; }
+    std::u16string ProgramFilesFolder() override { return programFilesFolder; }
+    bool Execute(const ShellRequest& request) override { return Record(request, false); }
+    bool ExecuteAndWait(const ShellRequest& request) override { return Record(request, true); }
+
+    std::u16string systemFolder = u"C:\\Windows\\system32";
+    std::u16string programFilesFolder = u"C:\\Program Files (x86)";
+    bool succeed = true;
+    uint32_t failOnStart = 0;  // 1-based start that fails; 0: none
+    std::vector<ShellRequest> requests;
+    std::vector<Started> starts;
+
+  private:
+    bool Record(const ShellRequest& request, bool waited) {
+        requests.push_back(request);
+        starts.push_back({request, waited});
+        return succeed && starts.size() != failOnStart;
+    }
+};
+
+#ifdef _WIN32
+// ShellExecuteExW; the system folder from GetSystemDirectoryW.
+class Win32Shell final : public Shell {
+  public:
+    ~Win32Shell() override;
+    std::u16string SystemFolder() override;
+    std::u16string ProgramFilesFolder() override;
+    bool Execute(const ShellRequest& request) override;
+    bool ExecuteAndWait(const ShellRequest& request) override;
+    // Tests keep the started process (a HANDLE) to look at it; the taker closes it.
+    bool keepProcess = false;
+    void* TakeProcess();
+
+  private:
+    void* process_ = nullptr;
+};
+#endif
+
+}  // namespace tde

@@ -1,0 +1,173 @@
+#include "install/workflow.h"
+
+#include "install/driver.h"
+#include "install/queue.h"
+
+namespace tde {
+
+InstallRequest MakeInstallRequest(const ModelCatalogue& catalogue, int selectedIndex,
+                                  std::u16string_view portName, uint32_t defaultCheckState) {
+    size_t index = 0;
+    if (selectedIndex >= 0 && static_cast<size_t>(selectedIndex) < catalogue.modelNames.size() &&
+        static_cast<size_t>(selectedIndex) < catalogue.models.size()) {
+        index = static_cast<size_t>(selectedIndex);
+    }
+    InstallRequest request;
+    request.model = catalogue.models.at(index);
+    const ModelName& name = catalogue.modelNames.at(index);
+    request.model.driverName = name.displayName;
+    request.model.queueName = name.displayName;
+    request.model.portName = std::u16string(portName);
+    request.model.makeDefault = defaultCheckState != 0 ? 1 : 0;
+    request.dataFile = name.dataFile;
+    return request;
+}
+
+namespace {
+
+std::u16string Decimal(uint32_t value) {
+    std::u16string text;
+    for (char c : std::to_string(value)) {
+        text.push_back(static_cast<char16_t>(c));
+    }
+    return text;
+}
+
+class Run {
+  public:
+    Run(InstallPlatform& platform, InstalledLists& lists, InstallRequest request)
+        : p_(platform), lists_(lists), request_(std::move(request)) {}
+
+    InstallOutcome Execute() {
+        p_.ui.EnableInstallButton(false);                      // 1
+        const PrinterModel& model = request_.model;            // 2
+        trustCertificate_ = ReportsWindows8OrLater(p_.facts);  // 3
+        const bool vistaOrLater = ReportsVistaOrLater(p_.facts);
+        EnumInstalledDrivers(p_.spooler, vistaOrLater, lists_.installedDrivers);  // 4
+        EnumInstalledPrinters(p_.spooler, vistaOrLater, lists_.installedPrinters);
+
+        std::vector<std::u16string> oldQueues;  // 5
+        for (const SpoolerEntry& printer : lists_.installedPrinters) {
+            if (printer.driverName == model.driverName) {
+                oldQueues.push_back(printer.printerName);
+            }
+        }
+        const SpoolerEntry* oldDriver = nullptr;  // 6
+        for (const SpoolerEntry& driver : lists_.installedDrivers) {
+            if (driver.driverName == model.driverName) {
+                oldDriver = &driver;
+                break;
+            }
+        }
+        DeletePrinterQueues(p_.spooler, p_.clock, oldQueues);  // 7
+        if (oldDriver != nullptr) {                            // 8
+            RemoveInstalledDriver(p_.spooler, p_.services, p_.clock, oldDriver->driverName,
+                                  oldDriver->infPath);
+        }
+        // 9: port and default box came with the request.
+        staging_ = StagingFolderPath(p_.shell);  // 10
+        p_.log.Write(kLogStartInstall);          // 11
+
+        InstallOutcome outcome = Install();
+        End();  // 25
+        return outcome;
+    }
+
+  private:
+    std::u16string Text(std::u16string_view key) const { return p_.texts.GetText(key); }
+    std::u16string ErrorText(uint32_t code) { return SystemErrorText(p_.messages, code); }
+
+    void LogCopyFailure(std::u16string_view item, uint32_t error) {
+        p_.log.Write(FormatText(Text(textkey::kCopyFileFailLog), {item, ErrorText(error)}));
+    }
+
+    InstallOutcome Install() {
+        const PrinterModel& model = request_.model;
+        StagingCreation creation = CreateStagingFolders(p_.files, staging_, model);  // 12
+        if (!creation.created) {
+            refused_ = creation.refused;
+            p_.ui.ShowTip(kFailedToCreateDirectory);
+            p_.log.Write(FormatText(kLogFailedToCreateDirectory, {creation.failedPath}));
+            return InstallOutcome::StagingNotCreated;
+        }
+        std::u16string dependentFiles;
+        StagingFill fill = FillStagingFolder(p_.files, staging_, model, dependentFiles);  // 13
+        if (!fill.filled) {
+            const uint32_t error = p_.files.LastError();
+            std::u16string shown = FormatText(Text(textkey::kCopyFileFail), {ErrorText(error)});
+            LogCopyFailure(fill.failedItem, p_.files.LastError());
+            p_.ui.ShowTip(shown);
+            return InstallOutcome::StagingNotFilled;
+        }
+        if (trustCertificate_) {  // 14
+            TrustCertificate(p_.shell, p_.ui.Owner(), staging_ + model.certificateFile);
+        }
+        const std::u16string infPath = staging_ + model.infFile;                       // 15
+        const InstallArchitecture architecture = DetectInstallArchitecture(p_.facts);  // 16
+        for (const DriverFileFailure& failure : CopyDriverFiles(
+                 p_.spooler, p_.files, model, request_.dataFile, architecture, dependentFiles)) {
+            LogCopyFailure(failure.item, failure.error);
+        }
+        const DriverInfo6 record =  // 17
+            MakeDriverRecord(model, request_.dataFile, dependentFiles, p_.clock.CurrentFileTime());
+        if (!RegisterDriver(p_.spooler, record)) {
+            p_.log.Write(FormatText(kLogDriverNotAdded, {ErrorText(p_.spooler.LastError())}));
+        }
+        if (!IsDriverInstalled(p_.spooler, model)) {  // 18
+            uint32_t error =
+                InstallDriverPackage(p_.spooler, p_.ui.Owner(), infPath, model.driverName);
+            if (error != 0) {
+                std::u16string line = u"Install error(2):" + Decimal(error) + u",";
+                line += ErrorText(error);
+                p_.log.Write(line);
+            }
+        }
+        if (!IsDriverInstalled(p_.spooler, model)) {  // 19
+            const std::u16string text = Text(textkey::kInstallDriverFail);
+            p_.ui.ShowTip(text);
+            p_.log.Write(text);
+            return InstallOutcome::DriverNotInstalled;
+        }
+        p_.log.Write(Text(textkey::kInstallDriverSuccess));     // 20
+        if (IsPrinterInstalled(p_.spooler, model.queueName)) {  // 21
+            p_.log.Write(FormatText(kLogPrinterExists, {model.queueName, model.portName}));
+            SetPrinterPort(p_.spooler, model.queueName, model.portName);
+            ShowPrinterProperties(p_.shell, p_.ui.Owner(), model.queueName);
+            return InstallOutcome::QueueReported;
+        }
+        QueueCreation queue =
+            CreatePrinterQueue(p_.spooler, p_.shell, p_.ui.Owner(), model);  // 22, 23
+        if (!queue.created) {                                                // 24
+            const std::u16string text =
+                FormatText(Text(textkey::kInstallPrinterFail), {ErrorText(queue.error)});
+            p_.ui.ShowTip(text);
+            p_.log.Write(text);
+            return InstallOutcome::QueueNotCreated;
+        }
+        return InstallOutcome::QueueCreated;
+    }
+
+    void End() {
+        p_.ui.EnableInstallButton(true);
+        // A folder refused as someone else's (or a link) is not ours to empty.
+        if (!refused_) {
+            RemoveDirectoryTree(p_.files, false, staging_);
+        }
+    }
+
+    InstallPlatform& p_;
+    InstalledLists& lists_;
+    InstallRequest request_;
+    std::u16string staging_;
+    bool trustCertificate_ = false;
+    bool refused_ = false;
+};
+
+}  // namespace
+
+InstallOutcome RunInstallationWorkflow(InstallPlatform& platform, InstalledLists& lists,
+                                       InstallRequest request) {
+    return Run(platform, lists, std::move(request)).Execute();
+}
+
+}  // namespace tde

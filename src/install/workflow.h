@@ -1,0 +1,127 @@
+// One installation run: everything the install button does, from removing an
+// earlier installation to the new queue's properties window, over interfaces
+// only. The dialog builds the request and hands in its platform; tests hand in
+// the in-memory fakes; a run without the dialog hands in its own UI.
+#pragma once
+
+#include "install/clock.h"
+#include "install/error_text.h"
+#include "install/model.h"
+#include "install/queries.h"
+#include "install/service.h"
+#include "install/shell.h"
+#include "install/staging.h"
+#include "spooler/spooler.h"
+#include "system/system.h"
+#include "text/text.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tde {
+
+// The copy of the selected model with driverName, queueName, portName and
+// makeDefault set, and the model's GPD file.
+struct InstallRequest {
+    PrinterModel model;
+    std::u16string dataFile;
+};
+
+// The request for the model at selectedIndex (index 0 when there is no selection
+// or it is out of range), the port text and the default box's check state (any
+// non-zero state counts as checked). The catalogue must not be empty.
+InstallRequest MakeInstallRequest(const ModelCatalogue& catalogue, int selectedIndex,
+                                  std::u16string_view portName, uint32_t defaultCheckState);
+
+// What the user sees of a run.
+class InstallerUi {
+  public:
+    virtual ~InstallerUi() = default;
+    // The owner of message boxes, certutil, the package upload and the properties window.
+    virtual WindowHandle Owner() = 0;
+    virtual void EnableInstallButton(bool enable) = 0;
+    // An information box with OK, captioned with the text of "tip.dlgtitle";
+    // returns when the user has closed it.
+    virtual void ShowTip(std::u16string_view text) = 0;
+};
+
+// The run's log: each call writes one finished line.
+class InstallLog {
+  public:
+    virtual ~InstallLog() = default;
+    virtual void Write(std::u16string_view line) = 0;
+};
+
+// Everything a run talks to.
+struct InstallPlatform {
+    Spooler& spooler;
+    ServiceControl& services;
+    Shell& shell;
+    StagingFiles& files;
+    const SystemFacts& facts;
+    Clock& clock;
+    SystemMessages& messages;
+    const TextTable& texts;
+    InstallLog& log;
+    InstallerUi& ui;
+};
+
+// The installed drivers and printers, kept by the dialog and rebuilt by each run.
+struct InstalledLists {
+    std::vector<SpoolerEntry> installedDrivers;
+    std::vector<SpoolerEntry> installedPrinters;
+};
+
+enum class InstallOutcome {
+    QueueCreated,        // the driver and a new queue are in place
+    QueueReported,       // the driver is in place; an existing queue was moved to the port
+    StagingNotCreated,   // "Failed to create directory"
+    StagingNotFilled,    // a staging item could not be extracted
+    DriverNotInstalled,  // neither registration route took
+    QueueNotCreated,     // the driver is in place, the queue could not be created
+};
+
+// The fixed texts and log formats of a run.
+inline constexpr std::u16string_view kFailedToCreateDirectory = u"Failed to create directory";
+inline constexpr std::u16string_view kLogStartInstall = u"Start install";
+inline constexpr std::u16string_view kLogFailedToCreateDirectory =
+    u"Failed to create directory\uFF0Cpath=%s";
+inline constexpr std::u16string_view kLogDriverNotAdded =
+    u"\u5B89\u88C5\u9A71\u52A8\u5931\u8D25\uFF0C%s";
+inline constexpr std::u16string_view kLogPackageFailed = u"Install error(2):%ld,%s";
+inline constexpr std::u16string_view kLogPrinterExists =
+    u"The printer(%s) installed,try to modify the port(%s)";
+
+// The whole run. The install button is disabled at its start and enabled again
+// at its end, and the staging folder is removed on every path (unless it was
+// refused as not the installer's own).
+InstallOutcome RunInstallationWorkflow(InstallPlatform& platform, InstalledLists& lists,
+                                       InstallRequest request);
+
+// Records what a run showed and logged, in one sequence: "tip:" + text for a
+// message box, "log:" + line for a log line, "button:off"/"button:on".
+class InstallRecorder final : public InstallerUi, public InstallLog {
+  public:
+    WindowHandle Owner() override { return owner; }
+    void EnableInstallButton(bool enable) override {
+        buttonEnabled = enable;
+        events.push_back(enable ? u"button:on" : u"button:off");
+    }
+    void ShowTip(std::u16string_view text) override {
+        tips.emplace_back(text);
+        events.push_back(u"tip:" + std::u16string(text));
+    }
+    void Write(std::u16string_view line) override {
+        lines.emplace_back(line);
+        events.push_back(u"log:" + std::u16string(line));
+    }
+
+    WindowHandle owner = reinterpret_cast<WindowHandle>(0x1234);
+    bool buttonEnabled = true;
+    std::vector<std::u16string> tips;
+    std::vector<std::u16string> lines;
+    std::vector<std::u16string> events;
+};
+
+}  // namespace tde
