@@ -44,6 +44,10 @@ class XmlNode {
     XmlNode GetFirstChild() const;
     XmlNode GetNextSibling() const;
     bool HasChildren() const;
+    // Where the element's name starts in the document's text, in UTF-16 code
+    // units after an optional byte-order mark; for messages that point into a
+    // file. 0 for an invalid node.
+    size_t GetNameOffset() const;
 
     bool HasAttributes() const;
     int GetAttributeCount() const;

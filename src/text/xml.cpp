@@ -383,6 +383,10 @@ XmlNode XmlNode::GetNextSibling() const {
     return sibling != 0 ? XmlNode(document_, sibling) : XmlNode();
 }
 
+size_t XmlNode::GetNameOffset() const {
+    return IsValid() ? document_->elements_[element_].name : 0;
+}
+
 bool XmlNode::HasChildren() const {
     return IsValid() && document_->elements_[element_].firstChild != 0;
 }

@@ -4,11 +4,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -111,6 +113,82 @@ TEST_F(Langcheck, ReportsMissingUnknownAndMiscountedKeys) {
     EXPECT_NE(merged.err.find("unknown key: tip.mistyped"), std::string::npos);
     Result clean = Run(Shipped("lan_en.xml") + " " + b);
     EXPECT_EQ(clean.status, 0) << clean.err;
+}
+
+// Each snippet goes into the shipped English file just before its closing tag,
+// so whatever is reported comes from the snippet alone.
+TEST_F(Langcheck, NamesTextElementsTheInstallerMisreadsWithTheirLines) {
+    struct Expected {
+        int line;  // within the snippet, from 1
+        const char* text;
+    };
+    struct Case {
+        const char* snippet;
+        int status;
+        std::vector<Expected> expected;
+        const char* after = "";  // after the root element
+    };
+    // "@" in an expected text stands for the snippet's first line.
+    const Case cases[] = {
+        {"<Text id=\"tip.extra\" valeu=\"Quit\"/>\n",
+         1,
+         {{1,
+           "Text element without a \"value\"; it has \"id\", \"valeu\"; the installer gives "
+           "its id \"tip.extra\" the value \"The printer could not be added"}}},
+        {"<Text iD=\"tip.dlgtitle\" value=\"T\"/>\n<TEXT Value=\"Quit\"/>\n",
+         1,
+         {{1, "duplicate id \"tip.dlgtitle\", also on line(s) 5; this last one wins"},
+          {2,
+           "Text element without an \"id\"; it has \"Value\"; the installer gives its value "
+           "\"Quit\" to the id \"tip.dlgtitle\" of an earlier Text element"}}},
+        {"<Text/>\n<Text =\"x\"/>\n",
+         1,
+         {{1, "Text element without an \"id\" or a \"value\"; it has no attribute\n"},
+          {2, "Text element without an \"id\" or a \"value\"; it has \"\"\n"}}},
+        {"<Text id=\"tip.btn.cancel\" value=\"A\"/>\n<Text id=\"tip.btn.cancel\" value=\"B\"/>\n",
+         1,
+         {{2, "duplicate id \"tip.btn.cancel\", also on line(s) 18, @; this last one wins"}}},
+        {"<Group>\n  <Text id=\"tip.x\" value=\"never\"/>\n</Group>\n",
+         1,
+         {{2, "Text element not directly under the root element; the installer never reads it"},
+          {5, "Text element not directly under the root element; the installer never reads it"}},
+         "<text id=\"tip.y\" value=\"n\"/>\n"},
+        {"<名前 属性=\"x\" ok=\"y\"/>\n",
+         0,
+         {{1, "warning: element name \"名前\" has characters outside ASCII"},
+          {1, "warning: attribute name \"属性\" has characters outside ASCII"}}},
+    };
+    std::string shipped = ReadAll(Shipped("lan_en.xml"));
+    size_t at = shipped.find("</Language>");
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_EQ(shipped.back(), '\n');  // what follows the root starts a line
+    int base = 1 + static_cast<int>(std::count(shipped.begin(), shipped.begin() + at, '\n'));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.snippet);
+        // A byte-order mark must not shift the lines.
+        std::string content = "\xEF\xBB\xBF" + shipped;
+        content.insert(3 + at, c.snippet);
+        content += c.after;
+        std::string path = Write("s.xml", content);
+        Result r = Run(path);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        for (const Expected& e : c.expected) {
+            std::string text = e.text;
+            if (size_t mark = text.find('@'); mark != std::string::npos) {
+                text.replace(mark, 1, std::to_string(base));
+            }
+            std::string line = path + ":" + std::to_string(base + e.line - 1) + ": " + text;
+            EXPECT_NE(r.err.find(line), std::string::npos) << line << "\nin\n" << r.err;
+        }
+        // Nothing else is named with a line.
+        size_t named = 0;
+        for (size_t p = r.err.find(path + ":"); p != std::string::npos;
+             p = r.err.find(path + ":", p + 1)) {
+            ++named;
+        }
+        EXPECT_EQ(named, c.expected.size()) << r.err;
+        EXPECT_NE(r.out.find("tip.btn.cancel="), std::string::npos);
+    }
 }
 
 TEST_F(Langcheck, BrokenFilesEndWithStatusTwoAndTheReadersMessage) {
