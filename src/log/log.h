@@ -127,6 +127,10 @@ inline constexpr std::string_view kWriteFailedText = "Write log file failed!";
 // (symbolic link, junction, other reparse point, hard link) stood at the path.
 const std::string& GetLogFilePath();
 
+// Keeps the process's log file after a normal exit, for a run that failed
+// without anyone watching it.
+void KeepLogFileAtExit();
+
 // Formats with C printf rules and writes the text as an Info entry. Returns at
 // once when path is empty.
 void LogFormatted(const std::string& path, const char* format, ...)

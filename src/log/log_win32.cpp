@@ -60,12 +60,14 @@ class Win32LogPlatform : public LogPlatform {
     void ConsoleFlush() override { std::fflush(stdout); }
 };
 
+std::atomic<bool> keepLogFile{false};
+
 // The process's log file: made on first use, deleted at normal exit.
 class ProcessLogFile {
   public:
     ProcessLogFile() { Make(); }
     ~ProcessLogFile() {
-        if (!path_.empty() && !ProcessLogWriter().IsSwitchedOff(path_)) {
+        if (!path_.empty() && !keepLogFile && !ProcessLogWriter().IsSwitchedOff(path_)) {
             DeleteFileA(path_.c_str());
         }
     }
@@ -200,6 +202,10 @@ const std::string& GetLogFilePath() {
     // and destroyed at normal exit, which deletes the file.
     static ProcessLogFile file;
     return file.path();
+}
+
+void KeepLogFileAtExit() {
+    keepLogFile = true;
 }
 
 void WriteLogEntry(LogLevel level, const std::string& path, const std::string& message) {

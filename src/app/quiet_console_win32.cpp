@@ -1,0 +1,99 @@
+#include "app/quiet_run.h"
+
+#include <sddl.h>
+
+#include <string>
+
+namespace tde {
+
+LockState TakeInstallerLock(HANDLE* lock) {
+    *lock = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            kInstallerLockSecurity, SDDL_REVISION_1, &descriptor, nullptr)) {
+        return LockState::Failed;
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    HANDLE mutex = CreateMutexW(&attributes, FALSE, kInstallerLockName);
+    const DWORD error = GetLastError();
+    LocalFree(descriptor);
+    if (mutex == nullptr) {
+        // Someone may open it who is not allowed to: it exists and is not ours to take.
+        return error == ERROR_ACCESS_DENIED ? LockState::HeldElsewhere : LockState::Failed;
+    }
+    const DWORD wait = WaitForSingleObject(mutex, 0);
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
+        *lock = mutex;
+        return LockState::Taken;
+    }
+    CloseHandle(mutex);
+    return wait == WAIT_TIMEOUT ? LockState::HeldElsewhere : LockState::Failed;
+}
+
+namespace {
+
+HANDLE UsableStdHandle(DWORD which) {
+    HANDLE handle = GetStdHandle(which);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+        GetFileType(handle) == FILE_TYPE_UNKNOWN) {
+        return nullptr;
+    }
+    return handle;
+}
+
+}  // namespace
+
+QuietConsole::QuietConsole() {
+    // Handles given by the starter (a redirection, a deployment agent's pipe) win.
+    out_ = UsableStdHandle(STD_OUTPUT_HANDLE);
+    err_ = UsableStdHandle(STD_ERROR_HANDLE);
+    if (out_ != nullptr && err_ != nullptr) {
+        return;
+    }
+    // A GUI program started from a console gets no handles; write to that console.
+    if (!AttachConsole(ATTACH_PARENT_PROCESS)) {
+        return;
+    }
+    console_ = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (console_ == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    if (out_ == nullptr) {
+        out_ = console_;
+    }
+    if (err_ == nullptr) {
+        err_ = console_;
+    }
+}
+
+QuietConsole::~QuietConsole() {
+    if (console_ != INVALID_HANDLE_VALUE) {
+        CloseHandle(console_);
+    }
+}
+
+void QuietConsole::Write(HANDLE handle, std::u16string_view text) {
+    if (handle == nullptr) {
+        return;
+    }
+    std::wstring line(text.begin(), text.end());
+    line += L"\r\n";
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (GetConsoleMode(handle, &mode)) {
+        WriteConsoleW(handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        return;
+    }
+    const int length = static_cast<int>(line.size());
+    const int needed =
+        WideCharToMultiByte(CP_ACP, 0, line.data(), length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) {
+        return;
+    }
+    std::string bytes(static_cast<size_t>(needed), '\0');
+    WideCharToMultiByte(CP_ACP, 0, line.data(), length, bytes.data(), needed, nullptr, nullptr);
+    WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+}  // namespace tde

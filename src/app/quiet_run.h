@@ -1,0 +1,53 @@
+// Unattended installs and removals: what the program does when it is started
+// with arguments. Without arguments it is the dialog program and none of this runs.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace tde {
+
+// The lock that keeps two quiet runs apart, also across sessions: one run as
+// SYSTEM and one in a user's session see the same name.
+inline constexpr wchar_t kInstallerLockName[] = L"Global\\TarnDovEzuvar.Installer";
+
+// Only administrators and SYSTEM may open the lock, so no user can take the name first.
+inline constexpr wchar_t kInstallerLockSecurity[] = L"D:P(A;;GA;;;BA)(A;;GA;;;SY)";
+
+enum class LockState { Taken, HeldElsewhere, Failed };
+
+// Creates or opens the lock and takes it without waiting. `lock` is the handle
+// to keep until the run ends (null unless Taken); one the previous holder
+// abandoned counts as taken.
+LockState TakeInstallerLock(HANDLE* lock);
+
+// Standard output and error of the process: the handles it was started with, or
+// else the console of the parent process when it has one.
+class QuietConsole {
+  public:
+    QuietConsole();
+    ~QuietConsole();
+    QuietConsole(const QuietConsole&) = delete;
+    QuietConsole& operator=(const QuietConsole&) = delete;
+
+    bool HasOutput() const { return out_ != nullptr; }
+    bool HasError() const { return err_ != nullptr; }
+    // One line, ended with CR LF; text for a console goes as UTF-16, text for a
+    // file or pipe in the ANSI code page.
+    void Out(std::u16string_view text) { Write(out_, text); }
+    void Err(std::u16string_view text) { Write(err_, text); }
+
+  private:
+    static void Write(HANDLE handle, std::u16string_view text);
+    HANDLE out_ = nullptr;
+    HANDLE err_ = nullptr;
+    HANDLE console_ = INVALID_HANDLE_VALUE;  // CONOUT$ of an attached console
+};
+
+// Runs the command line (the part after the program name, not blank) and
+// answers the process's exit code.
+int RunCommandLine(HINSTANCE instance, const wchar_t* arguments);
+
+}  // namespace tde
