@@ -1,11 +1,13 @@
 #include "app/quiet_run.h"
 
 #include "app/command_line.h"
+#include "app/unattended.h"
 #include "archive/archive.h"
 #include "log/log.h"
 #include "log/log_file_win32.h"
 #include "ports/ports.h"
 #include "spooler/spooler.h"
+#include "system/system.h"
 #include "text/text.h"
 
 #include <winspool.h>
@@ -127,40 +129,9 @@ class RunLog {
     std::string path_;  // empty when the /log file was refused: nothing is written
 };
 
-// What the spooler holds for the model at the end of a run.
+// What the spooler holds for the model at the end of a run, the default printer included.
 EndState LookAtSpooler(Spooler& spooler, std::u16string_view model) {
-    EndState end;
-    const SpoolerBuffer drivers =
-        FetchTwice(spooler, [&](uint8_t* buffer, uint32_t size, uint32_t* needed, uint32_t* count) {
-            return spooler.EnumPrinterDriversW(1, buffer, size, needed, count);
-        });
-    uint32_t driverCount = 0;
-    const DriverInfo1* driver = drivers.Records<DriverInfo1>(&driverCount);
-    for (uint32_t i = 0; i < driverCount; ++i) {
-        if (driver[i].pName != nullptr && CompareNamesIgnoreCase(driver[i].pName, model) == 0) {
-            end.driverInstalled = true;
-        }
-    }
-    const SpoolerBuffer printers =
-        FetchTwice(spooler, [&](uint8_t* buffer, uint32_t size, uint32_t* needed, uint32_t* count) {
-            return spooler.EnumPrintersW(kPrinterEnumLocal | kPrinterEnumConnections, 2, buffer,
-                                         size, needed, count);
-        });
-    uint32_t printerCount = 0;
-    const PrinterInfo2* printer = printers.Records<PrinterInfo2>(&printerCount);
-    for (uint32_t i = 0; i < printerCount; ++i) {
-        const std::u16string_view name = printer[i].pPrinterName ? printer[i].pPrinterName : u"";
-        const std::u16string_view driverName =
-            printer[i].pDriverName ? printer[i].pDriverName : u"";
-        if (CompareNamesIgnoreCase(driverName, model) == 0) {
-            ++end.queuesOnDriver;
-        }
-        if (CompareNamesIgnoreCase(name, model) == 0) {
-            end.queueExists = true;
-            end.queuePort = printer[i].pPortName ? printer[i].pPortName : u"";
-            end.queueDriver = driverName;
-        }
-    }
+    EndState end = ReadEndState(spooler, model);
     if (end.queueExists) {
         wchar_t name[512] = {};
         DWORD size = 512;
@@ -249,12 +220,22 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
 
     RunLog log(console, line.logPath);
     LoadTexts(instance);
-    // The run itself comes with the installation workflow.
+    // Lines of the run go to its log and to standard error alike.
+    const RunReporter report = [&](std::u16string_view text) {
+        log.Write(text);
+        console.Err(text);
+    };
+    if (line.mode == RunMode::Uninstall) {
+        std::unique_ptr<ServiceControl> services = CreateWin32ServiceControl();
+        std::unique_ptr<Clock> clock = CreateWin32Clock();
+        UninstallModel(*spooler, *services, *clock,
+                       ReportsVistaOrLater(Win32SystemFacts().QueryReportedVersion()), facts.model,
+                       report);
+    }
     facts.end = LookAtSpooler(*spooler, facts.model);
     const RunVerdict verdict = DecideExitCode(facts);
     const std::u16string result = ResultLine(facts, verdict);
-    log.Write(result);
-    console.Err(result);
+    report(result);
     if (verdict.exitCode != kExitSuccess) {
         log.KeepForFailure();
     }

@@ -1,0 +1,40 @@
+// The spooler work of unattended runs that the dialog does not do: removing a
+// model's printers and driver, and looking at what is left after a run.
+#pragma once
+
+#include "app/command_line.h"
+#include "install/install.h"
+#include "spooler/spooler.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tde {
+
+// One finished line for the run's log (and standard error).
+using RunReporter = std::function<void(std::u16string_view line)>;
+
+// What the spooler holds for the model: its driver (name compared without letter
+// case), its queue and the queues on its driver. The default printer is the
+// caller's to add.
+EndState ReadEndState(Spooler& spooler, std::u16string_view model);
+
+// The printers whose driver is the model's, letter case ignored, in list order.
+std::vector<std::u16string> QueuesOnDriver(const std::vector<SpoolerEntry>& printers,
+                                           std::u16string_view model);
+
+// DeletePrinterDriverExW for unused files of version 3; where the spooler
+// refuses those flags as an invalid parameter (Wine does), once more without
+// flags, so the driver is really gone. 0 or the last error.
+uint32_t DeleteDriverForRemoval(Spooler& spooler, std::u16string_view driverName);
+
+// Removes what installing the model leaves in the spooler: each queue on the
+// model's driver (named through `report`), then each driver of the model's name
+// with one spooler restart while it is in use and, once deleted, its package.
+// The certificate stays. Failures are left to the end check.
+void UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
+                    bool reportsVistaOrLater, std::u16string_view model, const RunReporter& report);
+
+}  // namespace tde

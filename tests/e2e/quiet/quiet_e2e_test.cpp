@@ -1,0 +1,263 @@
+// Unattended runs of the real TarnDovEzuvar.exe, checked from outside: the full
+// exit code (GetExitCodeProcess; wine itself keeps only 8 bits), what the
+// spooler holds afterwards, the kept log, and that no window and no rundll32
+// ever appear.
+#include "app/quiet_run.h"
+#include "installer_process.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <tlhelp32.h>
+#include <winspool.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using tde::e2e::Env;
+
+struct Outcome {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string output;    // standard output and error together
+    int windowsSeen = 0;   // visible top-level windows of the run
+    int rundll32Seen = 0;  // rundll32.exe processes seen during the run
+};
+
+std::wstring TempFile(const wchar_t* name) {
+    wchar_t folder[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, folder);
+    return std::wstring(folder) + name;
+}
+
+struct WindowWatch {
+    DWORD process;
+    int visible;
+};
+
+BOOL CALLBACK CountWindows(HWND window, LPARAM param) {
+    auto* watch = reinterpret_cast<WindowWatch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == watch->process && IsWindowVisible(window)) {
+        ++watch->visible;
+    }
+    return TRUE;
+}
+
+int CountRundll32() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    int found = 0;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        if (lstrcmpiW(entry.szExeFile, L"rundll32.exe") == 0) {
+            ++found;
+        }
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+// Runs the installer with the arguments, output into a file, and watches it.
+Outcome RunInstaller(const std::wstring& arguments) {
+    Outcome outcome;
+    const std::wstring exe = Env(L"TDE_E2E_EXE");
+    const std::wstring outputPath = TempFile(L"tde_quiet_output.txt");
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (exe.empty() || output == INVALID_HANDLE_VALUE) {
+        ADD_FAILURE() << "no installer or no output file";
+        return outcome;
+    }
+    std::wstring command = L"\"" + exe + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+        CloseHandle(output);
+        ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
+        return outcome;
+    }
+    CloseHandle(output);
+    const int rundll32Before = CountRundll32();
+    for (int waited = 0; WaitForSingleObject(info.hProcess, 25) == WAIT_TIMEOUT; waited += 25) {
+        WindowWatch watch = {info.dwProcessId, 0};
+        EnumWindows(CountWindows, reinterpret_cast<LPARAM>(&watch));
+        outcome.windowsSeen += watch.visible;
+        const int rundll32 = CountRundll32() - rundll32Before;
+        outcome.rundll32Seen += rundll32 > 0 ? rundll32 : 0;
+        if (waited > 240000) {
+            TerminateProcess(info.hProcess, 99);
+            ADD_FAILURE() << "the run did not end in four minutes";
+        }
+    }
+    GetExitCodeProcess(info.hProcess, &outcome.exitCode);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+
+    HANDLE read = CreateFileW(outputPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (read != INVALID_HANDLE_VALUE) {
+        char buffer[8192];
+        DWORD got = 0;
+        while (ReadFile(read, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+            outcome.output.append(buffer, got);
+        }
+        CloseHandle(read);
+    }
+    DeleteFileW(outputPath.c_str());
+    return outcome;
+}
+
+std::string ReadFileText(const std::wstring& path) {
+    std::string text;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return text;
+    }
+    char buffer[8192];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        text.append(buffer, got);
+    }
+    CloseHandle(file);
+    return text;
+}
+
+bool DriverInstalled(const std::wstring& name) {
+    DWORD needed = 0, count = 0;
+    EnumPrinterDriversW(nullptr, nullptr, 1, nullptr, 0, &needed, &count);
+    std::vector<BYTE> buffer(needed + 1);
+    if (!EnumPrinterDriversW(nullptr, nullptr, 1, buffer.data(), needed, &needed, &count)) {
+        return false;
+    }
+    auto* drivers = reinterpret_cast<DRIVER_INFO_1W*>(buffer.data());
+    for (DWORD i = 0; i < count; ++i) {
+        if (lstrcmpiW(drivers[i].pName, name.c_str()) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+struct Queue {
+    std::wstring name, port, driver;
+};
+
+std::vector<Queue> Queues() {
+    std::vector<Queue> queues;
+    DWORD needed = 0, count = 0;
+    EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count);
+    std::vector<BYTE> buffer(needed + 1);
+    if (!EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, buffer.data(), needed, &needed, &count)) {
+        return queues;
+    }
+    auto* printers = reinterpret_cast<PRINTER_INFO_2W*>(buffer.data());
+    for (DWORD i = 0; i < count; ++i) {
+        queues.push_back({printers[i].pPrinterName,
+                          printers[i].pPortName ? printers[i].pPortName : L"",
+                          printers[i].pDriverName ? printers[i].pDriverName : L""});
+    }
+    return queues;
+}
+
+std::wstring DefaultPrinter() {
+    wchar_t name[512] = {};
+    DWORD size = 512;
+    return GetDefaultPrinterW(name, &size) ? name : L"";
+}
+
+std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
+
+const wchar_t* const kModels[] = {L"A4 Printer", L"A3 Printer", L"4In Printer"};
+
+TEST(QuietE2E, InvalidCommandLinesGive1639WithoutTouchingAnything) {
+    const wchar_t* const lines[] = {
+        L"/quiet /model \"A4 Printer\" /port LPT1: /silent",
+        L"/quiet /model \"A9 Printer\" /port LPT1:",
+        L"-quiet -model:\"A4 Printer\"",
+        L"/quiet /model \"A4 Printer\" /port NOPORT9:",
+        L"/uninstall /model",
+    };
+    for (const wchar_t* line : lines) {
+        SCOPED_TRACE(Narrow(line));
+        const Outcome outcome = RunInstaller(line);
+        EXPECT_EQ(outcome.exitCode, 1639u) << outcome.output;
+        EXPECT_NE(outcome.output.find("Exit code 1639."), std::string::npos) << outcome.output;
+        EXPECT_EQ(outcome.windowsSeen, 0);
+    }
+    const Outcome usage = RunInstaller(L"-?");
+    EXPECT_EQ(usage.exitCode, 0u);
+    EXPECT_NE(usage.output.find("/uninstall /model NAME"), std::string::npos) << usage.output;
+}
+
+TEST(QuietE2E, HeldLockGives1618) {
+    HANDLE lock = CreateMutexW(nullptr, TRUE, tde::kInstallerLockName);
+    ASSERT_NE(lock, nullptr) << GetLastError();
+    const Outcome outcome = RunInstaller(L"/uninstall /model \"A4 Printer\"");
+    EXPECT_EQ(outcome.exitCode, 1618u) << outcome.output;
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+}
+
+TEST(QuietE2E, InstallsEachModelAndUninstallsTwice) {
+    const wchar_t* const ports[] = {L"lpt1:", L"COM2:", L"FILE:"};
+    const wchar_t* const spooled[] = {L"LPT1:", L"COM2:", L"FILE:"};
+    const std::wstring logPath = TempFile(L"tde quiet install.log");
+    for (int m = 0; m < 3; ++m) {
+        SCOPED_TRACE(Narrow(kModels[m]));
+        DeleteFileW(logPath.c_str());
+        const Outcome outcome =
+            RunInstaller(std::wstring(L"/QUIET /model \"") + kModels[m] + L"\" -port=" + ports[m] +
+                         L" /default /log \"" + logPath + L"\"");
+        EXPECT_EQ(outcome.exitCode, 0u) << outcome.output;
+        EXPECT_EQ(outcome.windowsSeen, 0);
+        EXPECT_EQ(outcome.rundll32Seen, 0);
+        EXPECT_TRUE(DriverInstalled(kModels[m]));
+        bool found = false;
+        for (const Queue& queue : Queues()) {
+            if (queue.name == kModels[m]) {
+                found = true;
+                EXPECT_EQ(queue.port, spooled[m]);
+                EXPECT_EQ(queue.driver, kModels[m]);
+            }
+        }
+        EXPECT_TRUE(found);
+        EXPECT_EQ(DefaultPrinter(), kModels[m]);
+        // The log outlives the run and holds the workflow's lines and the result.
+        const std::string log = ReadFileText(logPath);
+        EXPECT_NE(log.find("] [Info] Start install"), std::string::npos) << log;
+        EXPECT_NE(log.find("installed on " + Narrow(spooled[m])), std::string::npos) << log;
+    }
+    DeleteFileW(logPath.c_str());
+
+    for (int round = 0; round < 2; ++round) {
+        for (const wchar_t* model : kModels) {
+            SCOPED_TRACE(Narrow(model) + " round " + std::to_string(round));
+            const Outcome outcome =
+                RunInstaller(std::wstring(L"/uninstall /model \"") + model + L"\"");
+            EXPECT_EQ(outcome.exitCode, 0u) << outcome.output;
+            EXPECT_EQ(outcome.windowsSeen, 0);
+            EXPECT_FALSE(DriverInstalled(model));
+            for (const Queue& queue : Queues()) {
+                EXPECT_NE(queue.driver, model) << Narrow(queue.name);
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+// Removing a model from a spooler in memory, and what the end check then says.
+#include "app/unattended.h"
+
+#include <gtest/gtest.h>
+
+namespace tde {
+namespace {
+
+struct Fault {
+    uint32_t error;
+    uint32_t onCall;
+};
+
+struct UninstallCase {
+    const char* what;
+    std::vector<Fault> deleteFaults;  // on DeletePrinterDriverExW
+    bool installed;
+    // Expected:
+    std::vector<uint32_t> deleteFlags;  // of each DeletePrinterDriverExW call
+    size_t restarts;
+    bool packageRemoved;
+    uint32_t exitCode;
+};
+
+MemorySpooler::Driver Driver(std::u16string name) {
+    MemorySpooler::Driver driver;
+    driver.name = std::move(name);
+    return driver;
+}
+
+MemorySpooler::Queue Queue(std::u16string name, std::u16string driver) {
+    MemorySpooler::Queue queue;
+    queue.name = std::move(name);
+    queue.port = u"LPT1:";
+    queue.driver = std::move(driver);
+    return queue;
+}
+
+TEST(UnattendedTest, UninstallRemovesQueuesOnTheDriverThenTheDriver) {
+    const UninstallCase cases[] = {
+        {"plain removal", {}, true, {3}, 0, true, kExitSuccess},
+        {"flags refused as Wine does",
+         {{kErrorInvalidParameter, 1}},
+         true,
+         {3, 0},
+         0,
+         true,
+         kExitSuccess},
+        {"in use: one restart",
+         {{kErrorPrinterDriverInUse, 1}},
+         true,
+         {3, 3},
+         1,
+         true,
+         kExitSuccess},
+        {"in use, then flags refused",
+         {{kErrorPrinterDriverInUse, 1}, {kErrorInvalidParameter, 2}},
+         true,
+         {3, 3, 0},
+         1,
+         true,
+         kExitSuccess},
+        {"access denied: reported by the end check",
+         {{kErrorAccessDenied, 1}},
+         true,
+         {3},
+         0,
+         false,
+         kExitInstallFailure},
+        {"nothing there", {}, false, {}, 0, false, kExitSuccess},
+    };
+    for (const UninstallCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        MemorySpooler spooler;
+        spooler.ports = {{u"LPT1:"}, {u"USB001"}};
+        spooler.drivers = {Driver(u"Other")};
+        spooler.queues = {Queue(u"A4 Printer", u"Other"), Queue(u"Till", u"Other")};
+        if (c.installed) {
+            spooler.drivers.push_back(Driver(u"A4 Printer"));
+            spooler.drivers.back().infPath = u"C:\\store\\a4.inf";
+            spooler.queues.push_back(Queue(u"Shop A4", u"a4 printer"));
+            spooler.queues.push_back(Queue(u"Back A4", u"A4 Printer"));
+        }
+        for (const Fault& f : c.deleteFaults) {
+            spooler.FailCall(SpoolerOp::DeletePrinterDriverExW, f.error, f.onCall);
+        }
+        FakeClock clock;
+        MemoryServiceControl services(clock);
+        services.services.resize(1);
+        services.services[0].name = u"Spooler";
+        std::vector<std::u16string> lines;
+        UninstallModel(spooler, services, clock, true, u"A4 Printer",
+                       [&](std::u16string_view line) { lines.emplace_back(line); });
+
+        std::vector<uint32_t> flags;
+        bool packageRemoved = false;
+        for (const SpoolerCall& call : spooler.Calls()) {
+            if (call.op == SpoolerOp::DeletePrinterDriverExW) {
+                flags.push_back(call.flags);
+            }
+            packageRemoved = packageRemoved || call.op == SpoolerOp::DeletePrinterDriverPackageW;
+        }
+        EXPECT_EQ(flags, c.deleteFlags);
+        EXPECT_EQ(services.CallCount(ServiceOp::StartServiceW), c.restarts);
+        EXPECT_EQ(packageRemoved, c.packageRemoved);
+        // Both queues on the driver are gone and named; the others stay.
+        EXPECT_EQ(spooler.FindQueue(u"Shop A4"), nullptr);
+        EXPECT_EQ(spooler.FindQueue(u"Back A4"), nullptr);
+        EXPECT_NE(spooler.FindQueue(u"A4 Printer"), nullptr);
+        EXPECT_NE(spooler.FindDriver(u"Other"), nullptr);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0], u"Start uninstall");
+        if (c.installed) {
+            ASSERT_GE(lines.size(), 3u);
+            EXPECT_NE(lines[1].find(u"\"Shop A4\""), std::u16string::npos);
+            EXPECT_NE(lines[2].find(u"\"Back A4\""), std::u16string::npos);
+        }
+
+        RunFacts facts;
+        facts.mode = RunMode::Uninstall;
+        facts.model = u"A4 Printer";
+        facts.end = ReadEndState(spooler, facts.model);
+        EXPECT_EQ(DecideExitCode(facts).exitCode, c.exitCode);
+    }
+}
+
+}  // namespace
+}  // namespace tde
