@@ -233,7 +233,10 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
                        report);
     }
     facts.end = LookAtSpooler(*spooler, facts.model);
-    const RunVerdict verdict = DecideExitCode(facts);
+    RunVerdict verdict = DecideExitCode(facts);
+    if (line.mode == RunMode::Install) {
+        verdict = {kExitInstallFailure, u"this build cannot install without the dialog yet"};
+    }
     const std::u16string result = ResultLine(facts, verdict);
     report(result);
     if (verdict.exitCode != kExitSuccess) {

@@ -214,7 +214,7 @@ TEST(QuietE2E, HeldLockGives1618) {
     CloseHandle(lock);
 }
 
-TEST(QuietE2E, InstallsEachModelAndUninstallsTwice) {
+TEST(QuietE2E, DISABLED_InstallsEachModelAndUninstallsTwice) {
     const wchar_t* const ports[] = {L"lpt1:", L"COM2:", L"FILE:"};
     const wchar_t* const spooled[] = {L"LPT1:", L"COM2:", L"FILE:"};
     const std::wstring logPath = TempFile(L"tde quiet install.log");
