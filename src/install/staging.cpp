@@ -66,26 +66,33 @@ std::u16string ParentFolder(std::u16string_view stagingFolder) {
 StagingCreation CreateStagingFolders(StagingFiles& files, std::u16string_view stagingFolder,
                                      const PrinterModel& model) {
     StagingCreation result;
+    // Anyone may create these below the drive's root. Whoever made them, a link
+    // or another user's folder would let that user redirect or swap what an
+    // elevated run unpacks and trusts: such a folder counts as not created.
+    // Checked before creation, so nothing is made through a link, and after it,
+    // so a folder slipped in meanwhile is caught too.
+    const std::u16string guarded[] = {ParentFolder(stagingFolder),
+                                      WithoutTrailingBackslash(stagingFolder)};
+    auto refuse = [&](bool existingOnly) {
+        for (const std::u16string& folder : guarded) {
+            FolderTrust trust = files.CheckFolder(folder);
+            if (trust != FolderTrust::Trusted && !(existingOnly && trust == FolderTrust::Absent)) {
+                result.failedPath = folder;
+                result.refused = true;
+                return true;
+            }
+        }
+        return false;
+    };
+    if (refuse(true)) {
+        return result;
+    }
     if (CreateDirectoryPath(files, files.ToNarrow(stagingFolder)) != 1) {
         result.failedPath = std::u16string(stagingFolder);
         return result;
     }
-    // Anyone may create these below the drive's root. Whoever made them, a link
-    // or another user's folder would let that user redirect or swap what an
-    // elevated run unpacks and trusts: such a folder counts as not created.
-    // Checked after creation, so a folder slipped in meanwhile is caught too.
-    const std::u16string guarded[] = {ParentFolder(stagingFolder),
-                                      WithoutTrailingBackslash(stagingFolder)};
-    for (const std::u16string& folder : guarded) {
-        if (folder.empty()) {
-            continue;
-        }
-        FolderTrust trust = files.CheckFolder(folder);
-        if (trust != FolderTrust::Trusted) {
-            result.failedPath = folder;
-            result.refused = true;
-            return result;
-        }
+    if (refuse(false)) {
+        return result;
     }
     for (const std::u16string& name : model.stagingSubfolders) {
         std::u16string subfolder = std::u16string(stagingFolder) + name;

@@ -113,7 +113,8 @@ class Run {
         if (!RegisterDriver(p_.spooler, record)) {
             p_.log.Write(FormatText(kLogDriverNotAdded, {ErrorText(p_.spooler.LastError())}));
         }
-        if (!IsDriverInstalled(p_.spooler, model)) {  // 18
+        bool installed = IsDriverInstalled(p_.spooler, model);
+        if (!installed) {  // 18
             uint32_t error =
                 InstallDriverPackage(p_.spooler, p_.ui.Owner(), infPath, model.driverName);
             if (error != 0) {
@@ -121,8 +122,9 @@ class Run {
                 line += ErrorText(error);
                 p_.log.Write(line);
             }
+            installed = IsDriverInstalled(p_.spooler, model);
         }
-        if (!IsDriverInstalled(p_.spooler, model)) {  // 19
+        if (!installed) {  // 19
             const std::u16string text = Text(textkey::kInstallDriverFail);
             p_.ui.ShowTip(text);
             p_.log.Write(text);
