@@ -19,6 +19,13 @@ bool ExtractArchiveItem(std::u16string_view archivePath, std::u16string_view des
     dependentFiles.append(fileName);
     const std::u16string destination = std::u16string(destinationFolder) + std::u16string(fileName);
 
+    // The file must land in the folder: a last part that holds another
+    // separator, a drive or stream colon, or is only dots and spaces (which
+    // Windows reads as "." or "..") would put it elsewhere.
+    if (fileName.find_first_of(u"/:") != std::u16string_view::npos ||
+        fileName.find_first_not_of(u". ") == std::u16string_view::npos) {
+        return false;
+    }
     if (CUiResources::GetResourceSource() != ResourceSource::ArchiveInModule ||
         !CUiResources::IsArchiveKeptOpen()) {
         return false;

@@ -1,7 +1,9 @@
 // Fuzzes the archive reader over whole images: open, list, find by the stored
-// names (as stored and letter case swapped), unzip in pieces, and the fetch
-// through the resource settings. The image is copied into a buffer of its exact
-// size so any read past its end trips the address sanitizer.
+// names (as stored and letter case swapped), unzip in pieces, the fetch
+// through the resource settings, and extraction to the in-memory platform by
+// the stored names into several destination folders. The image is copied into
+// a buffer of its exact size so any read past its end trips the address
+// sanitizer.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +14,7 @@
 
 #include "archive/archive.h"
 #include "archive/names.h"
+#include "archive/platform.h"
 
 namespace {
 
@@ -37,6 +40,75 @@ std::u16string SwapCase(std::u16string name) {
         }
     }
     return name;
+}
+
+void Check(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+// Destination folders as the installer forms them, and odd ones.
+const char16_t* const kFolders[] = {u"C:\\ZNWDriver\\DovEzuvar\\Driver32\\", u"C:\\x\\..\\",
+                                    u"\\\\?\\C:\\d\\", u"d/", u""};
+
+// Extracts the item by path into folder: whatever the outcome, the name after
+// the path's last "\" is recorded, and the only file written is that name,
+// a plain file name, in the folder, holding the found item's size.
+void ExtractInto(tde::MemoryResourcePlatform& platform, tde::ArchiveReader* reader,
+                 std::u16string_view path, std::u16string_view folder) {
+    platform.files.clear();
+    std::u16string dependent = u"<";
+    const bool ok = tde::ExtractArchiveItem(path, folder, dependent);
+    const size_t slash = path.rfind(u'\\');
+    const std::u16string_view fileName =
+        slash == std::u16string_view::npos ? std::u16string_view() : path.substr(slash + 1);
+    Check(dependent == u"<" + std::u16string(fileName));
+    Check(platform.files.size() == (ok ? 1u : 0u));
+    for (const auto& [written, bytes] : platform.files) {
+        Check(written.size() > folder.size() && written.compare(0, folder.size(), folder) == 0);
+        const std::u16string_view rest = std::u16string_view(written).substr(folder.size());
+        Check(rest == fileName);
+        Check(rest.find_first_of(u"\\/:") == std::u16string_view::npos);
+        Check(rest.find_first_not_of(u". ") != std::u16string_view::npos);
+        int32_t index = -1;
+        tde::ArchiveItemInfo info;
+        Check(tde::FindItem(reader, tde::ToItemName(path), true, index, &info) ==
+              tde::ArchiveStatus::Ok);
+        Check(bytes.size() == info.uncompressedSize);
+    }
+}
+
+void ExtractEveryItem(const uint8_t* image, uint32_t size) {
+    static tde::MemoryResourcePlatform platform;
+    tde::CUiResources::ResetAll();
+    tde::SetResourcePlatform(&platform);
+    tde::CUiResources::SetResourceSource(tde::ResourceSource::ArchiveInModule);
+    tde::CUiResources::RegisterArchiveImage(image, size, tde::kArchivePassword);
+    tde::ArchiveReader* reader = tde::CUiResources::GetArchiveHandle();
+    const uint32_t count = reader == nullptr ? 0 : tde::ItemCount(reader);
+    for (uint32_t i = 0; i < count && i < 8; ++i) {
+        std::string stored;
+        if (tde::StoredItemName(reader, static_cast<int32_t>(i), stored) !=
+            tde::ArchiveStatus::Ok) {
+            continue;
+        }
+        // The stored name in Windows form, as the catalogue writes paths.
+        std::u16string path = tde::Utf8ToUtf16(stored);
+        std::replace(path.begin(), path.end(), u'/', u'\\');
+        const char16_t* folder = kFolders[i % std::size(kFolders)];
+        ExtractInto(platform, reader, path, folder);
+        ExtractInto(platform, reader, SwapCase(path), folder);
+        // Only the first separator in Windows form: the rest stays in the last part.
+        path = tde::Utf8ToUtf16(stored);
+        const size_t first = path.find(u'/');
+        if (first != std::u16string::npos) {
+            path[first] = u'\\';
+            ExtractInto(platform, reader, path, folder);
+        }
+    }
+    tde::CUiResources::ResetAll();
+    tde::SetResourcePlatform(nullptr);
 }
 
 }  // namespace
@@ -119,5 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string error;
     tde::FetchResourceFile(u"lan_en.xml", bytes, error);
     tde::ReleaseResources();
+
+    ExtractEveryItem(image.get(), static_cast<uint32_t>(size));
     return 0;
 }

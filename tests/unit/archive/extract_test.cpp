@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/archive.h"
+#include "archive/names.h"
 #include "archive/platform.h"
 #include "archive_test_util.h"
 
@@ -36,6 +37,7 @@ class ExtractTest : public testing::Test {
 
     MemoryResourcePlatform platform;
     WrittenArchive archive;
+    std::string error;
     const std::u16string staging = u"C:\\ZNWDriver\\DovEzuvar\\Driver32\\";
 };
 
@@ -78,6 +80,35 @@ TEST_F(ExtractTest, NeedsTheArchiveSourceAndAnOpenArchive) {
     ReleaseResources();
     EXPECT_FALSE(ExtractArchiveItem(u"driver\\pos\\Driver32\\ZNWA4UIV.dll", staging, dependent));
     EXPECT_TRUE(platform.files.empty());
+}
+
+// Stored names that climb out of the folder or name no plain file: each item
+// exists and reads, yet none is written, and its last part is still recorded.
+TEST_F(ExtractTest, ALastPartThatIsNoPlainFileNameIsRefused) {
+    const char* const stored[] = {"driver/../../ZA4V.inf", "driver/pos/nois/e/..",
+                                  "driver/pos/.",          "driver/pos/. .",
+                                  "driver/a:stream",       "driver/C:evil.dll"};
+    std::vector<ArchiveWriterItem> items;
+    for (const char* name : stored) {
+        items.push_back(Item(name, Content(300, 4)));
+    }
+    CUiResources::ResetAll();
+    archive = Build(items);
+    CUiResources::SetResourceSource(ResourceSource::ArchiveInModule);
+    CUiResources::RegisterArchiveImage(
+        archive.bytes.data(), static_cast<uint32_t>(archive.bytes.size()), kArchivePassword);
+    const std::u16string paths[] = {u"driver\\../../ZA4V.inf", u"driver\\pos\\nois\\e\\..",
+                                    u"driver\\pos\\.",         u"driver\\pos\\. .",
+                                    u"driver\\a:stream",       u"driver\\C:evil.dll"};
+    for (const std::u16string& path : paths) {
+        SCOPED_TRACE(Utf16ToUtf8(path));
+        std::vector<uint8_t> data;
+        ASSERT_TRUE(FetchResourceFile(path, data, error));  // the item is there and sound
+        std::u16string dependent;
+        EXPECT_FALSE(ExtractArchiveItem(path, staging, dependent));
+        EXPECT_EQ(dependent, path.substr(path.rfind(u'\\') + 1));
+        EXPECT_TRUE(platform.files.empty());
+    }
 }
 
 TEST_F(ExtractTest, AShortWriteIsAFailure) {
