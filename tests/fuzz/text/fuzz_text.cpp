@@ -1,5 +1,9 @@
 // Fuzzes the XML reader and the text table's loaders: any bytes must parse or
 // fail cleanly, and every walk over what parsed must stay inside the document.
+// The bytes are also the language file the program's start-up picks and loads
+// through the resource folder, whose texts then fill in as formats.
+#include "archive/archive.h"
+#include "archive/platform.h"
 #include "text/text.h"
 #include "text/unicode.h"
 
@@ -44,6 +48,53 @@ void Walk(const tde::XmlDocument& doc) {
     Check(seen == doc.GetElementCount());
 }
 
+// Filling in values adds exactly their lengths to what filling in none gives,
+// one value per placeholder, so the format can neither invent nor lose text.
+void CheckFormat(std::u16string_view format) {
+    static const std::u16string_view values[] = {u"<first value>", u"%s", u""};
+    const std::u16string bare = tde::FormatText(format, {});
+    const int placeholders = tde::CountPlaceholders(format);
+    Check(placeholders >= 0 &&
+          bare.size() + 2 * static_cast<size_t>(placeholders) <= format.size());
+    for (size_t n = 0; n <= std::size(values); ++n) {
+        size_t added = 0;
+        for (size_t i = 0; i < n && i < static_cast<size_t>(placeholders); ++i) {
+            added += values[i].size();
+        }
+        Check(tde::FormatText(format, std::span(values, n)).size() == bare.size() + added);
+    }
+}
+
+// Start-up's language choice for two UI language ids, the chosen file (these
+// bytes) loaded into the program's table, and every text the program asks for.
+void LoadAsChosenLanguage(const uint8_t* data, size_t size, uint16_t user, uint16_t system) {
+    static tde::MemoryResourcePlatform platform;
+    const tde::LanguageChoice choice = tde::ChooseLanguage(user, system);
+    Check(tde::LanguageFileForComboIndex(choice.comboIndex) == choice.file);
+    Check((choice.file == tde::kChineseLanguageFile) ==
+          (choice.messageLanguageId == tde::kLanguageChinesePrc));
+    tde::SetMessageLanguageId(choice.messageLanguageId);
+    Check(tde::MessageLanguageId() == choice.messageLanguageId);
+
+    tde::CUiResources::ResetAll();
+    tde::SetResourcePlatform(&platform);
+    tde::CUiResources::SetResourceSource(tde::ResourceSource::Folder);
+    tde::CUiResources::SetResourceFolder(u"C:\\skin\\");
+    platform.files.clear();
+    platform.files[u"C:\\skin\\" + std::u16string(choice.file)].assign(data, data + size);
+    tde::TextTable& table = tde::GetTextTable();
+    table.LoadLanguageFile(choice.file);
+    for (const tde::TextKeyInfo& key : tde::TextKeyVocabulary()) {
+        CheckFormat(table.GetText(key.key));
+    }
+    Check(tde::WindowCaption(table) == table.GetText(tde::textkey::kDlgTitle) +
+                                           std::u16string(tde::kCaptionSeparator) +
+                                           std::u16string(tde::kProductVersionText));
+    tde::DestroyTextTable();
+    tde::CUiResources::ResetAll();
+    tde::SetResourcePlatform(nullptr);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -56,12 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(merged == doc.GetRoot().IsValid());
         for (const auto& [key, text] : table.Texts()) {
             Check(table.GetText(key) == text);
-            std::u16string_view values[] = {key, text};
-            std::u16string filled = tde::FormatText(text, values);
-            // Filling never invents text: every character comes from the
-            // format or a value.
-            Check(filled.size() <= text.size() + static_cast<size_t>(tde::CountPlaceholders(text)) *
-                                                     (key.size() + text.size()));
+            CheckFormat(text);
         }
     } else {
         Check(!doc.GetLastErrorMessage().empty());
@@ -87,5 +133,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (wide.LoadFromString(units)) {
         Walk(wide);
     }
+
+    // The UI language ids come from the last bytes, which XML leaves to
+    // whitespace, so the seeds keep their meaning.
+    const uint16_t user = size >= 2 ? static_cast<uint16_t>(data[size - 1] << 8 | data[size - 2])
+                                    : tde::kLanguageChinesePrc;
+    const uint16_t system = size >= 4 ? static_cast<uint16_t>(data[size - 3] << 8 | data[size - 4])
+                                      : tde::kLanguageChinesePrc;
+    LoadAsChosenLanguage(data, size, user, system);
+    LoadAsChosenLanguage(data, size, tde::kLanguageChinesePrc, tde::kLanguageChinesePrc);
     return 0;
 }
