@@ -83,6 +83,10 @@ bool WriteArchive(const std::vector<ArchiveWriterItem>& items, const ArchiveWrit
             error = "item name too long: " + item.name.substr(0, 64);
             return false;
         }
+        if (item.comment.size() > 0xFFFF) {
+            error = "item comment too long: " + item.name;
+            return false;
+        }
         if (item.data.size() > kMaxSize) {
             error = "item too large: " + item.name;
             return false;
@@ -176,12 +180,13 @@ bool WriteArchive(const std::vector<ArchiveWriterItem>& items, const ArchiveWrit
         Put32(out, central[i].uncompressed);
         Put16(out, static_cast<uint32_t>(item.name.size()));
         Put16(out, 0);  // extra
-        Put16(out, 0);  // comment
+        Put16(out, static_cast<uint32_t>(item.comment.size()));
         Put16(out, 0);  // disk
         Put16(out, 0);  // internal attributes
         Put32(out, item.externalAttributes);
         Put32(out, archive.items[i].localHeaderOffset);
         out.insert(out.end(), item.name.begin(), item.name.end());
+        out.insert(out.end(), item.comment.begin(), item.comment.end());
     }
     const uint64_t centralSize = out.size() - archive.centralOffset;
     if (out.size() + 22 + options.comment.size() > kMaxSize) {

@@ -24,6 +24,7 @@ struct ArchiveWriterItem {
     // translate names "made on MS-DOS" from the OEM code page, which mangles
     // UTF-8 names.
     uint32_t externalAttributes = (0100644u << 16) | 0x20;
+    std::string comment;  // the entry's comment in the central directory
 };
 
 struct ArchiveWriterOptions {
@@ -49,7 +50,7 @@ struct WrittenArchive {
 };
 
 // False with a reason when the items do not fit the format (sizes beyond
-// 32 bits, more than 65,535 items, names or comment beyond 65,535 bytes).
+// 32 bits, more than 65,535 items, names or comments beyond 65,535 bytes).
 bool WriteArchive(const std::vector<ArchiveWriterItem>& items, const ArchiveWriterOptions& options,
                   WrittenArchive& archive, std::string& error);
 

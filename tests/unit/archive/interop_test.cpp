@@ -49,9 +49,16 @@ TEST(InteropTest, ReadsWhatInfoZipWrites) {
     ASSERT_EQ(RunCommand("zip -q -r -X -fz- -P kdw20190304 - . | cat > ../piped.zip", dir / "in")
                   .exitCode,
               0);
+    // A comment on every entry, of growing length, as "zip -c" asks for them.
+    ASSERT_EQ(RunCommand("for i in $(seq 1 200); do printf 'PK\\001\\002 %0${i}d\\n' 0; done | "
+                         "zip -q -r -X -c -P kdw20190304 ../commented.zip .",
+                         dir / "in")
+                  .exitCode,
+              0);
     ExpectReaderSees(dir / "deflated.zip", "kdw20190304", files);
     ExpectReaderSees(dir / "stored.zip", "kdw20190304", files);
     ExpectReaderSees(dir / "piped.zip", "kdw20190304", files);
+    ExpectReaderSees(dir / "commented.zip", "kdw20190304", files);
 }
 
 TEST(InteropTest, ReadsWhat7ZipWritesWithZipCrypto) {
@@ -155,6 +162,7 @@ TEST(InteropTest, KeptArchivesGetTheirVerdicts) {
         {"7zip-zipcrypto.zip", ArchiveStatus::Ok, 0},
         {"prefixed.zip", ArchiveStatus::Ok, 0},
         {"comment.zip", ArchiveStatus::Ok, 0},
+        {"entry-comments.zip", ArchiveStatus::Ok, 0},
         {"item-name-climbing-out.zip", ArchiveStatus::Ok, 0},
         {"item-name-dot-dot.zip", ArchiveStatus::Ok, 0},
         {"end-record-in-comment.zip", ArchiveStatus::OpenFailed, 0},

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/archive.h"
+#include "archive/names.h"
 #include "archive_test_util.h"
 
 namespace tde {
@@ -104,6 +105,36 @@ TEST(ArchiveReaderTest, ResolvesADuplicateNameToTheEarlierEntry) {
     EXPECT_EQ(data, Bytes("first"));
     EXPECT_EQ(archive.ReadItem(u"Same.Txt", data), ArchiveStatus::Ok);
     EXPECT_EQ(data, Bytes("first"));
+}
+
+// The walk over the central directory steps over each entry's comment; one
+// comment holds what looks like a further entry named "decoy".
+TEST(ArchiveReaderTest, StepsOverEntryCommentsOfAnyLength) {
+    std::string decoy = std::string("PK\x01\x02", 4) + std::string(24, '\0');
+    decoy += std::string("\x05\0\0\0\0\0", 6) + std::string(12, '\0') + "decoy";
+    const std::string comments[] = {"", "c", decoy, std::string(300, 'x'),
+                                    std::string(0xFFFF, 'y')};
+    std::vector<ArchiveWriterItem> items;
+    for (size_t i = 0; i < std::size(comments); ++i) {
+        items.push_back(Item("item" + std::to_string(i), Content(500 + i, 10 + i), i % 2 ? 0 : 8));
+        items.back().comment = comments[i];
+    }
+    WrittenArchive a = Build(items);
+    OpenArchive archive(a.bytes);
+    ASSERT_EQ(archive.status, ArchiveStatus::Ok);
+    ASSERT_EQ(ItemCount(archive.reader), std::size(comments));
+    for (size_t i = 0; i < std::size(comments); ++i) {
+        SCOPED_TRACE(i);
+        std::string stored;
+        ASSERT_EQ(StoredItemName(archive.reader, static_cast<int32_t>(i), stored),
+                  ArchiveStatus::Ok);
+        EXPECT_EQ(stored, "item" + std::to_string(i));
+        std::vector<uint8_t> data;
+        EXPECT_EQ(archive.ReadItem(Utf8ToUtf16(stored), data), ArchiveStatus::Ok);
+        EXPECT_EQ(data, Content(500 + i, 10 + i));
+    }
+    std::vector<uint8_t> data;
+    EXPECT_EQ(archive.ReadItem(u"decoy", data), ArchiveStatus::NotFound);
 }
 
 TEST(ArchiveReaderTest, OpensAnImageWithDataBeforeTheArchive) {

@@ -100,6 +100,23 @@ TEST_F(QueriesTest, PrintersMatchTheirDriverForTheInfPathExactly) {
     EXPECT_THAT(list, ElementsAre(SpoolerEntry{u"Lower", u"a4 printer", u""}));
 }
 
+// Two records of one driver name (two driver packages): both are listed, and
+// the first one's INF path is the one a printer of that driver carries.
+TEST_F(QueriesTest, TheFirstOfTwoSameNamedDriverRecordsGivesTheInfPath) {
+    const std::u16string second =
+        u"C:\\Windows\\System32\\DriverStore\\FileRepository\\znwa4.inf_x86_2\\znwa4.inf";
+    spooler.drivers = {MakeDriver(u"Generic", u""), MakeDriver(u"A4 Printer", kA4Inf),
+                       MakeDriver(u"A4 Printer", second)};
+    EnumInstalledDrivers(spooler, true, list);
+    EXPECT_THAT(list, ElementsAre(SpoolerEntry{u"", u"Generic", u""},
+                                  SpoolerEntry{u"", u"A4 Printer", kA4Inf},
+                                  SpoolerEntry{u"", u"A4 Printer", second}));
+    EnumInstalledPrinters(spooler, true, list);
+    EXPECT_THAT(list, ElementsAre(SpoolerEntry{u"A4 Printer", u"A4 Printer", kA4Inf},
+                                  SpoolerEntry{u"Office", u"Generic", u""},
+                                  SpoolerEntry{u"\\\\desk\\A4 Printer", u"A4 Printer", kA4Inf}));
+}
+
 TEST_F(QueriesTest, PrintersOnWindowsXpHaveNoInfPathsAndNoDriverEnumeration) {
     EnumInstalledPrinters(spooler, false, list);
     ASSERT_EQ(list.size(), 3u);

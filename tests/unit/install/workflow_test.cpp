@@ -151,6 +151,25 @@ TEST(Workflow, OnArm64OnlyTheGpdIsCopiedAndDependentFilesHoldsJustIt) {
     EXPECT_EQ(dependent, std::u16string(u"ZNWA4V.gpd\0\0", 12));
 }
 
+// Two records of the model's driver name: the earlier one's package is the one
+// removed, never the later one's.
+TEST(Workflow, TheFirstOfTwoSameNamedDriverRecordsNamesThePackageRemoved) {
+    WorkflowWorld world;
+    world.AddEarlierInstallation();
+    const std::u16string first = world.spooler.drivers[0].infPath;
+    MemorySpooler::Driver later = world.spooler.drivers[0];
+    later.infPath = u"C:\\Windows\\System32\\DriverStore\\FileRepository\\later\\ZNWA4V.inf";
+    world.spooler.drivers.push_back(later);
+    world.Run();
+    std::vector<std::u16string> removed;
+    for (const SpoolerCall& call : world.spooler.Calls()) {
+        if (call.op == SpoolerOp::DeletePrinterDriverPackageW) {
+            removed.push_back(call.name);
+        }
+    }
+    EXPECT_EQ(removed, std::vector<std::u16string>{first});
+}
+
 TEST(Workflow, ConnectionsAreDisconnectedAndLocalQueuesDeleted) {
     WorkflowWorld world;
     world.AddEarlierInstallation();
