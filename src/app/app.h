@@ -12,16 +12,25 @@ namespace tde {
 // "V1.0.14": shown after " - " in the window captions and in the About box.
 extern const wchar_t kProductVersion[];
 
+// RegisterApplicationRestart's shape. Windows before Vista has no restart manager.
+using RestartRegistrar = HRESULT(WINAPI*)(PCWSTR commandLine, DWORD flags);
+// The system's RegisterApplicationRestart, looked up at run time; null where there is none.
+RestartRegistrar SystemRestartRegistrar();
+
 // The application object: one global instance; InitInstance is its whole life.
 class CTarnDovEzuvarApp {
   public:
-    explicit CTarnDovEzuvarApp(HINSTANCE instance) : instance_(instance) {}
+    // `registerRestart` is the seam through which tests see the registration.
+    explicit CTarnDovEzuvarApp(HINSTANCE instance,
+                               RestartRegistrar registerRestart = SystemRestartRegistrar())
+        : instance_(instance), registerRestart_(registerRestart) {}
     // Prepares the process, runs the main dialog modally, releases what start-up
     // set up. Always false: there is no message loop of the application's own.
     bool InitInstance();
 
   private:
     HINSTANCE instance_;
+    RestartRegistrar registerRestart_;
 };
 
 // Sends the control messages of a dialog's initialisation data (resource type

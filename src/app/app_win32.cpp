@@ -9,11 +9,23 @@ namespace tde {
 
 const wchar_t kProductVersion[] = L"V1.0.14";
 
+RestartRegistrar SystemRestartRegistrar() {
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    return kernel == nullptr ? nullptr
+                             : reinterpret_cast<RestartRegistrar>(reinterpret_cast<void*>(
+                                   GetProcAddress(kernel, "RegisterApplicationRestart")));
+}
+
 bool CTarnDovEzuvarApp::InitInstance() {
     INITCOMMONCONTROLSEX controls = {};
     controls.dwSize = 8;
     controls.dwICC = 0xFF;  // every class of the Windows 95 common-control set
     InitCommonControlsEx(&controls);
+    // Only a run with the window asks to be restarted after an update or a crash:
+    // restart support only, no command line of its own.
+    if (registerRestart_ != nullptr) {
+        registerRestart_(nullptr, 0);
+    }
 
     CUiResources::SetModuleInstance(instance_);
     if (RegisterEmbeddedArchive()) {

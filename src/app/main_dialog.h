@@ -31,6 +31,7 @@ class CTarnDovEzuvarDlg {
     void OnSelect32Bit();
     void OnSelect64Bit();
     void OnExit();
+    void OnUsbPortDetect();  // usb_detect_win32.cpp
     void OnLanguageChanged();
     void ApplyLanguageTexts();
     void FillModelCombo();

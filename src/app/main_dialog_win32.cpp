@@ -168,6 +168,11 @@ void CTarnDovEzuvarDlg::OnCommand(int control, int notification) {
                 OnSelect64Bit();
             }
             break;
+        case IDC_USB_DETECT:
+            if (notification == BN_CLICKED) {
+                OnUsbPortDetect();
+            }
+            break;
         case IDC_LANGUAGE:
             if (notification == CBN_SELCHANGE) {
                 OnLanguageChanged();

@@ -57,6 +57,13 @@ inline HWND WaitForDialog(DWORD process, HWND exclude = nullptr, DWORD timeoutMs
     return nullptr;
 }
 
+// A control's text read with WM_GETTEXT, which works across processes.
+inline std::wstring ControlText(HWND control) {
+    wchar_t text[512] = {};
+    SendMessageW(control, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
 // Waits up to about ten seconds for a window to go away.
 inline bool WaitUntilGone(HWND window) {
     for (int i = 0; i < 100 && IsWindow(window); ++i) {
@@ -73,8 +80,9 @@ class InstallerProcess {
     InstallerProcess(const InstallerProcess&) = delete;
     InstallerProcess& operator=(const InstallerProcess&) = delete;
 
-    bool Start() {
-        std::wstring exe = Env(L"TDE_E2E_EXE");
+    bool Start() { return Start(Env(L"TDE_E2E_EXE")); }
+
+    bool Start(const std::wstring& exe) {
         if (exe.empty()) {
             return false;
         }
