@@ -198,4 +198,58 @@ TEST_F(DialogEndToEnd, SystemMenuOpensTheAboutBoxWithTheVersion) {
     ExpectEndsNormally();
 }
 
+TEST_F(DialogEndToEnd, ChineseSessionSelectsChineseInTheLanguageCombo) {
+    EXPECT_EQ(SendMessageW(GetDlgItem(dialog, IDC_LANGUAGE), CB_GETCURSEL, 0, 0), 1);
+    EXPECT_EQ(TextOf(dialog), L"打印机驱动安装 - V1.0.14");
+    SendMessageW(GetDlgItem(dialog, IDC_EXIT), BM_CLICK, 0, 0);
+    ExpectEndsNormally();
+}
+
+struct MenuSearch {
+    DWORD process;
+    HWND found;
+};
+
+BOOL CALLBACK VisitForMenu(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<MenuSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->process && IsWindowVisible(window) && ClassOf(window) == L"#32768") {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND WaitForPopupMenu(DWORD process) {
+    for (int i = 0; i < 100; ++i) {
+        MenuSearch search = {process, nullptr};
+        EnumWindows(VisitForMenu, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr) {
+            return search.found;
+        }
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+TEST_F(DialogEndToEnd, TheSystemMenuItemOpensTheAboutBox) {
+    // Alt+Space opens the system menu on its first item; the About item is the
+    // last, one step up. (Its mnemonic A is also that of Wine's own About item.)
+    PostMessageW(dialog, WM_SYSCOMMAND, SC_KEYMENU, L' ');
+    HWND menu = WaitForPopupMenu(installer.Id());
+    ASSERT_NE(menu, nullptr) << "the system menu did not open";
+    PostMessageW(dialog, WM_KEYDOWN, VK_UP, 0);
+    PostMessageW(dialog, WM_KEYDOWN, VK_RETURN, 0);
+    HWND about = WaitForDialog(installer.Id(), dialog, 10000);
+    ASSERT_NE(about, nullptr) << "the About box did not appear";
+    EXPECT_EQ(TextOf(about), TextOf(dialog));
+    EXPECT_EQ(TextOf(about), L"打印机驱动安装 - V1.0.14");
+    EXPECT_EQ(ControlText(GetDlgItem(about, IDC_ABOUT_VERSION)), L"DovEzuvar\xFF0CV1.0.14");
+    PostMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntilGone(about));
+    SendMessageW(GetDlgItem(dialog, IDC_EXIT), BM_CLICK, 0, 0);
+    ExpectEndsNormally();
+}
+
 }  // namespace
