@@ -40,6 +40,7 @@ inline constexpr uint32_t kSpdrpHardwareId = 0x01;
 inline constexpr uint32_t kKeyRead = 0x20019;
 inline constexpr uint32_t kRegDword = 4;
 inline constexpr uint32_t kErrorNoMoreItems = 259;
+inline constexpr uint32_t kErrorInvalidUserBuffer = 1784;
 
 // Size fields a 32-bit process passes: SP_DEVICE_INTERFACE_DATA and
 // SP_DEVINFO_DATA are 28 bytes; the fixed part of

@@ -169,7 +169,7 @@ bool MemoryDeviceSetup::GetDeviceInterfaceDetailW(DeviceSet set, const DeviceInt
     uint32_t sizeField = 0;
     std::memcpy(&sizeField, detail, detailSize >= 4 ? 4 : 0);
     if (detailSize < 4 || sizeField != kInterfaceDetailSizeField) {
-        return !Fail(kErrorInvalidParameter);  // SetupAPI's ERROR_INVALID_USER_BUFFER is alike
+        return !Fail(kErrorInvalidUserBuffer);  // as SetupAPI answers any size field but 6
     }
     if (detailSize < needed) {
         return !Fail(kErrorInsufficientBuffer);
