@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/catalogue.h"
+#include "install/workflow.h"
 
 #include <windows.h>
 
@@ -35,10 +36,13 @@ class CTarnDovEzuvarDlg {
     void OnLanguageChanged();
     void ApplyLanguageTexts();
     void FillModelCombo();
+    // The install button's run (install_run_win32.cpp).
+    void RunInstallation();
 
     HINSTANCE instance_;
     HICON icon_;
     HWND window_ = nullptr;
+    InstalledLists installedLists_;  // rebuilt by every run
 };
 
 class CAboutDlg {

@@ -158,6 +158,11 @@ void CTarnDovEzuvarDlg::OnCommand(int control, int notification) {
                 OnExit();
             }
             break;
+        case IDC_INSTALL:
+            if (notification == BN_CLICKED) {
+                RunInstallation();
+            }
+            break;
         case IDC_RADIO_32:
             if (notification == BN_CLICKED) {
                 OnSelect32Bit();

@@ -1,0 +1,38 @@
+// The install button: the dialog's state into a request, and one run over the
+// machine's spooler, service manager, shell and file system.
+#include "app/main_dialog.h"
+
+#include "app/resource_ids.h"
+#include "install/staging_win32.h"
+#include "install/workflow.h"
+#include "install/workflow_win32.h"
+#include "spooler/spooler.h"
+#include "system/system.h"
+#include "text/text.h"
+
+namespace tde {
+
+void CTarnDovEzuvarDlg::RunInstallation() {
+    const int selected =
+        static_cast<int>(SendDlgItemMessageW(window_, IDC_MODEL, CB_GETCURSEL, 0, 0));
+    wchar_t port[256] = {};
+    GetDlgItemTextW(window_, IDC_PORT, port, 256);
+    const UINT check = IsDlgButtonChecked(window_, IDC_DEFAULT_PRINTER);
+    InstallRequest request =
+        MakeInstallRequest(catalogue, selected, std::u16string(port, port + wcslen(port)), check);
+
+    std::unique_ptr<Spooler> spooler = CreateWin32Spooler();
+    std::unique_ptr<Clock> clock = CreateWin32Clock();
+    std::unique_ptr<ServiceControl> services = CreateWin32ServiceControl();
+    Win32Shell shell;
+    Win32StagingFiles files;
+    Win32SystemFacts facts;
+    Win32SystemMessages messages;
+    Win32InstallLog log;
+    Win32InstallerUi ui(window_, IDC_INSTALL, GetTextTable());
+    InstallPlatform platform{*spooler, *services, shell,          files, facts,
+                             *clock,   messages,  GetTextTable(), log,   ui};
+    RunInstallationWorkflow(platform, installedLists_, std::move(request));
+}
+
+}  // namespace tde
