@@ -129,6 +129,43 @@ class RunLog {
     std::string path_;  // empty when the /log file was refused: nothing is written
 };
 
+// The workflow's log lines go to the run's log.
+class QuietInstallLog final : public InstallLog {
+  public:
+    explicit QuietInstallLog(RunLog& log) : log_(log) {}
+    void Write(std::u16string_view line) override { log_.Write(line); }
+
+  private:
+    RunLog& log_;
+};
+
+// Starts programs for a run without a window: the printer properties window is
+// not opened, and nothing is waited for longer than two minutes.
+class QuietShell final : public Shell {
+  public:
+    explicit QuietShell(const RunReporter& report) : report_(report) {}
+    std::u16string SystemFolder() override { return shell_.SystemFolder(); }
+    std::u16string ProgramFilesFolder() override { return shell_.ProgramFilesFolder(); }
+    bool Execute(const ShellRequest&) override { return false; }
+    bool ExecuteAndWait(const ShellRequest& request) override {
+        ShellRequest keep = request;
+        keep.mask |= kSeeMaskNoCloseProcess;
+        shell_.keepProcess = true;
+        const bool started = shell_.Execute(keep);
+        if (HANDLE process = static_cast<HANDLE>(shell_.TakeProcess())) {
+            if (WaitForSingleObject(process, kQuietCertutilWaitMs) == WAIT_TIMEOUT) {
+                report_(request.file + u" did not end within two minutes; the run goes on");
+            }
+            CloseHandle(process);
+        }
+        return started;
+    }
+
+  private:
+    const RunReporter& report_;
+    Win32Shell shell_;
+};
+
 // What the spooler holds for the model at the end of a run, the default printer included.
 EndState LookAtSpooler(Spooler& spooler, std::u16string_view model) {
     EndState end = ReadEndState(spooler, model);
@@ -225,6 +262,22 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
         log.Write(text);
         console.Err(text);
     };
+    if (line.mode == RunMode::Install) {
+        QuietUi ui(report);
+        QuietInstallLog installLog(log);
+        QuietShell shell(report);
+        Win32SystemFacts systemFacts;
+        Win32SystemMessages messages;
+        std::unique_ptr<StagingFiles> files = CreateWin32StagingFiles();
+        std::unique_ptr<ServiceControl> services = CreateWin32ServiceControl();
+        std::unique_ptr<Clock> clock = CreateWin32Clock();
+        InstallPlatform platform{*spooler, *services, shell,          *files,     systemFacts,
+                                 *clock,   messages,  GetTextTable(), installLog, ui};
+        InstallQuietly(platform,
+                       MakeInstallRequest(catalogue, static_cast<int>(line.model), facts.port,
+                                          line.makeDefault ? 1 : 0),
+                       report);
+    }
     if (line.mode == RunMode::Uninstall) {
         std::unique_ptr<ServiceControl> services = CreateWin32ServiceControl();
         std::unique_ptr<Clock> clock = CreateWin32Clock();
@@ -233,10 +286,7 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
                        report);
     }
     facts.end = LookAtSpooler(*spooler, facts.model);
-    RunVerdict verdict = DecideExitCode(facts);
-    if (line.mode == RunMode::Install) {
-        verdict = {kExitInstallFailure, u"this build cannot install without the dialog yet"};
-    }
+    const RunVerdict verdict = DecideExitCode(facts);
     const std::u16string result = ResultLine(facts, verdict);
     report(result);
     if (verdict.exitCode != kExitSuccess) {

@@ -107,4 +107,20 @@ void UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
     }
 }
 
+InstallOutcome InstallQuietly(InstallPlatform& platform, InstallRequest request,
+                              const RunReporter& report) {
+    const std::u16string model = request.model.driverName;
+    InstalledLists lists;
+    const InstallOutcome outcome = RunInstallationWorkflow(platform, lists, std::move(request));
+    // The lists are as step 4 read them; step 7 deleted the queues whose driver
+    // name is exactly the model's.
+    for (const SpoolerEntry& printer : lists.installedPrinters) {
+        if (printer.driverName == model) {
+            report(u"The printer \"" + printer.printerName + u"\" used the driver \"" + model +
+                   u"\" and was deleted before the installation");
+        }
+    }
+    return outcome;
+}
+
 }  // namespace tde

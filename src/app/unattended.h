@@ -37,4 +37,22 @@ uint32_t DeleteDriverForRemoval(Spooler& spooler, std::u16string_view driverName
 void UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
                     bool reportsVistaOrLater, std::u16string_view model, const RunReporter& report);
 
+// What a run without a window shows: no window; each tip becomes a line.
+class QuietUi final : public InstallerUi {
+  public:
+    explicit QuietUi(RunReporter report) : report_(std::move(report)) {}
+    WindowHandle Owner() override { return nullptr; }
+    void EnableInstallButton(bool) override {}
+    void ShowTip(std::u16string_view text) override { report_(text); }
+
+  private:
+    RunReporter report_;
+};
+
+// Runs the installation workflow for the request, then names the printers its
+// step 7 deleted (every queue on the model's driver): a second queue of the
+// model is gone afterwards, and whoever deploys should know.
+InstallOutcome InstallQuietly(InstallPlatform& platform, InstallRequest request,
+                              const RunReporter& report);
+
 }  // namespace tde

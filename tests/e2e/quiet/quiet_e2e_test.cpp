@@ -214,7 +214,43 @@ TEST(QuietE2E, HeldLockGives1618) {
     CloseHandle(lock);
 }
 
-TEST(QuietE2E, DISABLED_InstallsEachModelAndUninstallsTwice) {
+TEST(QuietE2E, PortAutoWithoutUsbPrinterGives1603AndKeepsTheLog) {
+    const Outcome outcome = RunInstaller(L"/quiet /model \"A3 Printer\" /port auto");
+    EXPECT_EQ(outcome.exitCode, 1603u) << outcome.output;
+    EXPECT_NE(outcome.output.find("no USB printer was found"), std::string::npos) << outcome.output;
+    // Without /log the per-run log of a failed run stays, and its path is printed.
+    const std::string kept = "The log is kept at ";
+    const size_t at = outcome.output.find(kept);
+    ASSERT_NE(at, std::string::npos) << outcome.output;
+    const size_t end = outcome.output.find_first_of("\r\n", at);
+    const std::string path = outcome.output.substr(at + kept.size(), end - at - kept.size());
+    const std::wstring widePath(path.begin(), path.end());
+    EXPECT_NE(ReadFileText(widePath).find("Exit code 1603."), std::string::npos) << path;
+    DeleteFileW(widePath.c_str());
+}
+
+TEST(QuietE2E, LogPathThatIsALinkIsRefused) {
+    const std::wstring target = TempFile(L"tde quiet target.txt");
+    const std::wstring link = TempFile(L"tde quiet link.log");
+    DeleteFileW(link.c_str());
+    HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, "keep", 4, &written, nullptr);
+    CloseHandle(file);
+    // Wine makes hard links, not symbolic ones; a second name counts as a link too.
+    ASSERT_TRUE(CreateHardLinkW(link.c_str(), target.c_str(), nullptr)) << GetLastError();
+    const Outcome outcome =
+        RunInstaller(L"/uninstall /model \"4In Printer\" /log \"" + link + L"\"");
+    EXPECT_EQ(outcome.exitCode, 0u) << outcome.output;
+    EXPECT_NE(outcome.output.find("is a link"), std::string::npos) << outcome.output;
+    EXPECT_EQ(ReadFileText(target), "keep");
+    DeleteFileW(link.c_str());
+    DeleteFileW(target.c_str());
+}
+
+TEST(QuietE2E, InstallsEachModelAndUninstallsTwice) {
     const wchar_t* const ports[] = {L"lpt1:", L"COM2:", L"FILE:"};
     const wchar_t* const spooled[] = {L"LPT1:", L"COM2:", L"FILE:"};
     const std::wstring logPath = TempFile(L"tde quiet install.log");

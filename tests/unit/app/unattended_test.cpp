@@ -1,5 +1,6 @@
 // Removing a model from a spooler in memory, and what the end check then says.
 #include "app/unattended.h"
+#include "../install/workflow_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -121,6 +122,50 @@ TEST(UnattendedTest, UninstallRemovesQueuesOnTheDriverThenTheDriver) {
         facts.model = u"A4 Printer";
         facts.end = ReadEndState(spooler, facts.model);
         EXPECT_EQ(DecideExitCode(facts).exitCode, c.exitCode);
+    }
+}
+
+// A quiet run over an earlier installation: the deleted queues are named, tips
+// become lines, and the end check decides, not the run.
+TEST(UnattendedTest, QuietInstallNamesDeletedQueuesAndTheEndCheckDecides) {
+    for (const bool driverRefused : {false, true}) {
+        SCOPED_TRACE(driverRefused ? "driver refused" : "installed");
+        test::WorkflowWorld world;
+        world.AddEarlierInstallation();
+        if (driverRefused) {
+            world.spooler.FailCall(SpoolerOp::AddPrinterDriverExW, kErrorAccessDenied,
+                                   MemorySpooler::kEveryCall);
+            world.spooler.packageFunctionsPresent = false;
+        }
+        std::vector<std::u16string> lines;
+        QuietUi ui([&](std::u16string_view line) { lines.emplace_back(line); });
+        InstallPlatform platform{
+            world.spooler, world.services, world.shell, world.files,    world.facts,
+            world.clock,   world.messages, world.texts, world.recorder, ui};
+        InstallQuietly(platform, MakeInstallRequest(world.catalogue, 0, u"USB001", 1),
+                       [&](std::u16string_view line) { lines.emplace_back(line); });
+
+        auto said = [&](std::u16string_view part) {
+            for (const std::u16string& line : lines) {
+                if (line.find(part) != std::u16string::npos) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        EXPECT_TRUE(said(u"\"Shop A4\" used the driver \"A4 Printer\""));
+        EXPECT_TRUE(said(u"\"A4 Printer\" used the driver"));
+        EXPECT_FALSE(said(u"\"Other\""));
+        EXPECT_EQ(said(u"driver failed"), driverRefused);  // the tip, as a line
+
+        RunFacts facts;
+        facts.model = u"A4 Printer";
+        facts.port = u"USB001";
+        facts.makeDefault = true;
+        facts.end = ReadEndState(world.spooler, facts.model);
+        facts.end.queueIsDefault = world.spooler.defaultPrinter == u"A4 Printer";
+        EXPECT_EQ(DecideExitCode(facts).exitCode,
+                  driverRefused ? kExitInstallFailure : kExitSuccess);
     }
 }
 
