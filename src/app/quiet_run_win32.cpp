@@ -6,6 +6,7 @@
 #include "log/log.h"
 #include "log/log_file_win32.h"
 #include "ports/ports.h"
+#include "ports/usb_ports.h"
 #include "spooler/spooler.h"
 #include "system/system.h"
 #include "text/text.h"
@@ -262,7 +263,17 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
         log.Write(text);
         console.Err(text);
     };
-    if (line.mode == RunMode::Install) {
+    if (line.mode == RunMode::Install && line.portAuto) {
+        const UsbPortList found = DetectUsbPrinterPorts(*CreateWin32DeviceSetup());
+        if (found.empty()) {
+            facts.portFound = false;
+            report(u"/port auto: no USB printer was found");
+        } else {
+            facts.port = found.front();
+            report(u"/port auto: the USB printer's port is " + facts.port);
+        }
+    }
+    if (line.mode == RunMode::Install && facts.portFound) {
         QuietUi ui(report);
         QuietInstallLog installLog(log);
         QuietShell shell(report);
