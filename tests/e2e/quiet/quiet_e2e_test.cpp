@@ -63,6 +63,22 @@ int CountRundll32() {
     return found;
 }
 
+std::string ReadFileText(const std::wstring& path) {
+    std::string text;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return text;
+    }
+    char buffer[8192];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        text.append(buffer, got);
+    }
+    CloseHandle(file);
+    return text;
+}
+
 // Runs the installer with the arguments, output into a file, and watches it.
 Outcome RunInstaller(const std::wstring& arguments) {
     Outcome outcome;
@@ -106,34 +122,9 @@ Outcome RunInstaller(const std::wstring& arguments) {
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
 
-    HANDLE read = CreateFileW(outputPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (read != INVALID_HANDLE_VALUE) {
-        char buffer[8192];
-        DWORD got = 0;
-        while (ReadFile(read, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-            outcome.output.append(buffer, got);
-        }
-        CloseHandle(read);
-    }
+    outcome.output = ReadFileText(outputPath);
     DeleteFileW(outputPath.c_str());
     return outcome;
-}
-
-std::string ReadFileText(const std::wstring& path) {
-    std::string text;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return text;
-    }
-    char buffer[8192];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        text.append(buffer, got);
-    }
-    CloseHandle(file);
-    return text;
 }
 
 bool DriverInstalled(const std::wstring& name) {
