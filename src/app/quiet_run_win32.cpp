@@ -4,6 +4,7 @@
 #include "app/unattended.h"
 #include "archive/archive.h"
 #include "log/log.h"
+#include "install/staging_win32.h"
 #include "log/log_file_win32.h"
 #include "ports/ports.h"
 #include "ports/usb_ports.h"
@@ -279,10 +280,10 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
         QuietShell shell(report);
         Win32SystemFacts systemFacts;
         Win32SystemMessages messages;
-        std::unique_ptr<StagingFiles> files = CreateWin32StagingFiles();
+        Win32StagingFiles files;
         std::unique_ptr<ServiceControl> services = CreateWin32ServiceControl();
         std::unique_ptr<Clock> clock = CreateWin32Clock();
-        InstallPlatform platform{*spooler, *services, shell,          *files,     systemFacts,
+        InstallPlatform platform{*spooler, *services, shell,          files,      systemFacts,
                                  *clock,   messages,  GetTextTable(), installLog, ui};
         InstallQuietly(platform,
                        MakeInstallRequest(catalogue, static_cast<int>(line.model), facts.port,
