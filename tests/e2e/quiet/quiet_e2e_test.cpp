@@ -209,6 +209,7 @@ TEST(QuietE2E, PortAutoWithoutUsbPrinterGives1603AndKeepsTheLog) {
     const Outcome outcome = RunInstaller(L"/quiet /model \"A3 Printer\" /port auto");
     EXPECT_EQ(outcome.exitCode, 1603u) << outcome.output;
     EXPECT_NE(outcome.output.find("no USB printer was found"), std::string::npos) << outcome.output;
+    EXPECT_EQ(outcome.windowsSeen, 0);
     // Without /log the per-run log of a failed run stays, and its path is printed.
     const std::string kept = "The log is kept at ";
     const size_t at = outcome.output.find(kept);
@@ -271,6 +272,12 @@ TEST(QuietE2E, InstallsEachModelAndUninstallsTwice) {
         EXPECT_NE(log.find("installed on " + Narrow(spooled[m])), std::string::npos) << log;
     }
     DeleteFileW(logPath.c_str());
+    // Again over the earlier installation: step 7 deletes its queue, and says so.
+    const Outcome again = RunInstaller(L"/quiet /model \"a4 printer\" /port COM1:");
+    EXPECT_EQ(again.exitCode, 0u) << again.output;
+    EXPECT_NE(again.output.find("\"A4 Printer\" used the driver \"A4 Printer\" and was deleted"),
+              std::string::npos)
+        << again.output;
 
     for (int round = 0; round < 2; ++round) {
         for (const wchar_t* model : kModels) {
