@@ -1,4 +1,5 @@
 #include "install/install.h"
+#include "spooler/spooler.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -32,6 +33,27 @@ class Win32Clock final : public Clock {
         return (uint64_t{fileTime.dwHighDateTime} << 32) | fileTime.dwLowDateTime;
     }
 };
+
+// shell32 brings a good part of the shell with it when it loads, which made
+// start-up measurably slower; only an installation run needs it, so it is
+// loaded from the system folder on first use instead of at start.
+template <typename Fn>
+Fn ShellFunction(const char* name) {
+    static HMODULE shell = static_cast<HMODULE>(LoadSystemLibrary(L"shell32.dll"));
+    if (shell == nullptr) {
+        return nullptr;
+    }
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(shell, name)));
+}
+
+BOOL ShellExecuteExFromSystem(SHELLEXECUTEINFOW* info) {
+    auto execute = ShellFunction<decltype(&::ShellExecuteExW)>("ShellExecuteExW");
+    if (execute == nullptr) {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return FALSE;
+    }
+    return execute(info);
+}
 
 SC_HANDLE Native(ServiceHandle handle) {
     return reinterpret_cast<SC_HANDLE>(handle);
@@ -100,7 +122,8 @@ std::u16string Win32Shell::SystemFolder() {
 
 std::u16string Win32Shell::ProgramFilesFolder() {
     wchar_t path[MAX_PATH] = {};
-    if (!SHGetSpecialFolderPathW(nullptr, path, CSIDL_PROGRAM_FILES, FALSE)) {
+    auto getFolder = ShellFunction<decltype(&::SHGetSpecialFolderPathW)>("SHGetSpecialFolderPathW");
+    if (getFolder == nullptr || !getFolder(nullptr, path, CSIDL_PROGRAM_FILES, FALSE)) {
         return std::u16string();
     }
     std::u16string folder(reinterpret_cast<const char16_t*>(path));
@@ -120,7 +143,7 @@ bool Win32Shell::ExecuteAndWait(const ShellRequest& request) {
     info.lpParameters = request.parameters.empty() ? nullptr : Wide(request.parameters);
     info.lpDirectory = request.directory.empty() ? nullptr : Wide(request.directory);
     info.nShow = request.show;
-    BOOL started = ShellExecuteExW(&info);
+    BOOL started = ShellExecuteExFromSystem(&info);
     if (started && info.hProcess != nullptr) {
         WaitForSingleObject(info.hProcess, INFINITE);
     }
@@ -140,7 +163,7 @@ bool Win32Shell::Execute(const ShellRequest& request) {
     info.lpParameters = request.parameters.empty() ? nullptr : Wide(request.parameters);
     info.lpDirectory = request.directory.empty() ? nullptr : Wide(request.directory);
     info.nShow = request.show;
-    BOOL started = ShellExecuteExW(&info);
+    BOOL started = ShellExecuteExFromSystem(&info);
     // Nobody waits for the process; its handle is not kept open either.
     if (info.hProcess != nullptr) {
         if (keepProcess) {
