@@ -225,9 +225,7 @@ class InstallEndToEnd : public testing::Test {
                      s.makeDefault ? BST_CHECKED : BST_UNCHECKED, 0);
 
         RunOutcome run = PressInstall(dialog, installer.Id());
-        if (!run.started) {
-            GTEST_SKIP() << "pressing Install started no run: the installation is not wired up";
-        }
+        ASSERT_TRUE(run.started) << "pressing Install did not disable the button";
         ASSERT_TRUE(run.ended) << "the install button was not enabled again";
         for (const std::string& box : run.boxes) {
             ADD_FAILURE() << "the run showed a message box: " << box;
@@ -428,11 +426,11 @@ TEST_F(InstallEndToEnd, InstallsEachModel) {
     const Scenario scenarios[] = {
         {kModels[0], L"LPT1:", true, L"install-a4.bmp"},
         {kModels[1], L"COM2:", false, L"install-a3.bmp"},
-        {kModels[2], L"FILE:", true, L"install-4in.bmp"},
+        {kModels[2], L"LPT3:", true, L"install-4in.bmp"},
     };
     for (const Scenario& s : scenarios) {
         InstallAndCheck(s);
-        if (HasFatalFailure() || IsSkipped()) {
+        if (HasFatalFailure()) {
             return;
         }
     }
@@ -442,7 +440,7 @@ TEST_F(InstallEndToEnd, SecondRunRemovesTheQueuesOfTheFirst) {
     const Model& model = kModels[0];
     if (QueuesUsingDriver(model.name).empty()) {
         InstallAndCheck({model, L"LPT1:", true, L"install-a4.bmp"});
-        if (HasFatalFailure() || IsSkipped()) {
+        if (HasFatalFailure()) {
             return;
         }
     }
