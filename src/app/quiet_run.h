@@ -2,6 +2,9 @@
 // with arguments. Without arguments it is the dialog program and none of this runs.
 #pragma once
 
+#include "app/unattended.h"
+#include "install/shell.h"
+
 #include <windows.h>
 
 #include <string>
@@ -44,6 +47,26 @@ class QuietConsole {
     HANDLE out_ = nullptr;
     HANDLE err_ = nullptr;
     HANDLE console_ = INVALID_HANDLE_VALUE;  // CONOUT$ of an attached console
+};
+
+// A fleet must not hang on certutil for ever.
+inline constexpr DWORD kQuietProgramWaitMs = 2 * 60 * 1000;
+
+// Starts programs for a run without a window: the printer properties window is
+// never opened, and a program is waited for at most waitMs, then the run goes on.
+class QuietShell final : public Shell {
+  public:
+    explicit QuietShell(RunReporter report, DWORD waitMs = kQuietProgramWaitMs)
+        : report_(std::move(report)), waitMs_(waitMs) {}
+    std::u16string SystemFolder() override { return shell_.SystemFolder(); }
+    std::u16string ProgramFilesFolder() override { return shell_.ProgramFilesFolder(); }
+    bool Execute(const ShellRequest&) override { return false; }
+    bool ExecuteAndWait(const ShellRequest& request) override;
+
+  private:
+    RunReporter report_;
+    DWORD waitMs_;
+    Win32Shell shell_;
 };
 
 // Runs the command line (the part after the program name, not blank) and

@@ -23,8 +23,6 @@ namespace tde {
 namespace {
 
 constexpr wchar_t kProgramTitle[] = L"TarnDovEzuvar";
-// A fleet must not hang on certutil for ever.
-constexpr DWORD kQuietCertutilWaitMs = 2 * 60 * 1000;
 
 std::u16string U16(const std::wstring& text) {
     return std::u16string(text.begin(), text.end());
@@ -139,33 +137,6 @@ class QuietInstallLog final : public InstallLog {
 
   private:
     RunLog& log_;
-};
-
-// Starts programs for a run without a window: the printer properties window is
-// not opened, and nothing is waited for longer than two minutes.
-class QuietShell final : public Shell {
-  public:
-    explicit QuietShell(const RunReporter& report) : report_(report) {}
-    std::u16string SystemFolder() override { return shell_.SystemFolder(); }
-    std::u16string ProgramFilesFolder() override { return shell_.ProgramFilesFolder(); }
-    bool Execute(const ShellRequest&) override { return false; }
-    bool ExecuteAndWait(const ShellRequest& request) override {
-        ShellRequest keep = request;
-        keep.mask |= kSeeMaskNoCloseProcess;
-        shell_.keepProcess = true;
-        const bool started = shell_.Execute(keep);
-        if (HANDLE process = static_cast<HANDLE>(shell_.TakeProcess())) {
-            if (WaitForSingleObject(process, kQuietCertutilWaitMs) == WAIT_TIMEOUT) {
-                report_(request.file + u" did not end within two minutes; the run goes on");
-            }
-            CloseHandle(process);
-        }
-        return started;
-    }
-
-  private:
-    const RunReporter& report_;
-    Win32Shell shell_;
 };
 
 // What the spooler holds for the model at the end of a run, the default printer included.
