@@ -203,7 +203,11 @@ class InstallEndToEnd : public testing::Test {
         SCOPED_TRACE(Narrow(name) + " on " + Narrow(s.port));
         ASSERT_FALSE(EnglishTexts().GetText(u"tip.installdriversuccess").empty());
         const std::wstring defaultBefore = CurrentDefaultPrinter();
-        const size_t deletedQueues = QueuesUsingDriver(name).size();
+        const std::vector<std::wstring> oldQueues = QueuesUsingDriver(name);
+        const size_t deletedQueues = oldQueues.size();
+        // Deleting the default printer takes the default away with it.
+        const bool defaultDeleted =
+            std::find(oldQueues.begin(), oldQueues.end(), defaultBefore) != oldQueues.end();
         const std::wstring certutil = SystemProgram(L"certutil.exe");
         const std::wstring rundll32 = SystemProgram(L"rundll32.exe");
         DeleteFileW(RecordOf(certutil).c_str());
@@ -240,7 +244,13 @@ class InstallEndToEnd : public testing::Test {
         }
         EXPECT_EQ(QueuesUsingDriver(name), std::vector<std::wstring>{name})
             << "queues of an earlier installation are still there";
-        EXPECT_EQ(Narrow(CurrentDefaultPrinter()), Narrow(s.makeDefault ? name : defaultBefore));
+        if (s.makeDefault) {
+            EXPECT_EQ(Narrow(CurrentDefaultPrinter()), Narrow(name));
+        } else if (defaultDeleted) {
+            EXPECT_NE(Narrow(CurrentDefaultPrinter()), Narrow(name)) << "made the default unasked";
+        } else {
+            EXPECT_EQ(Narrow(CurrentDefaultPrinter()), Narrow(defaultBefore));
+        }
         std::wstring staging = StagingFolder();
         EXPECT_FALSE(PathExists(staging.substr(0, staging.size() - 1)))
             << "the staging folder is still there: " << Narrow(staging);
