@@ -12,8 +12,6 @@
 #include "system/system.h"
 #include "text/text.h"
 
-#include <winspool.h>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -143,10 +141,17 @@ class QuietInstallLog final : public InstallLog {
 EndState LookAtSpooler(Spooler& spooler, std::u16string_view model) {
     EndState end = ReadEndState(spooler, model);
     if (end.queueExists) {
+        // Resolved at run time from the system folder, like every spooler function, so
+        // the exe imports nothing of winspool.drv.
+        using GetDefaultPrinterFn = BOOL(WINAPI*)(LPWSTR, LPDWORD);
+        auto module = static_cast<HMODULE>(LoadSystemLibrary(L"winspool.drv"));
+        auto getDefault = module ? reinterpret_cast<GetDefaultPrinterFn>(reinterpret_cast<void*>(
+                                       GetProcAddress(module, "GetDefaultPrinterW")))
+                                 : nullptr;
         wchar_t name[512] = {};
         DWORD size = 512;
         end.queueIsDefault =
-            GetDefaultPrinterW(name, &size) && CompareNamesIgnoreCase(U16(name), model) == 0;
+            getDefault && getDefault(name, &size) && CompareNamesIgnoreCase(U16(name), model) == 0;
     }
     return end;
 }
