@@ -2,7 +2,9 @@
  * it does nothing but append one line to "<its own path>.calls" and exit 0.
  * The line, in UTF-8: local time "YYYY-MM-DD HH:MM:SS.mmm", a tab, the show
  * command it was started with (-1 when none was given), a tab, and its command
- * line exactly as it received it. */
+ * line exactly as it received it. With TDE_RECORDING_DELAY_MS set it then
+ * waits that long before it exits, so a caller's wait for it can be seen. */
+#include <stdlib.h>
 #include <windows.h>
 
 static void Append(HANDLE file, const wchar_t* text) {
@@ -46,6 +48,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
             Append(record, GetCommandLineW());
             Append(record, L"\n");
             CloseHandle(record);
+            if (GetEnvironmentVariableW(L"TDE_RECORDING_DELAY_MS", head, 16) > 0) {
+                Sleep((DWORD)_wtoi(head));
+            }
             return 0;
         }
         Sleep(20);
