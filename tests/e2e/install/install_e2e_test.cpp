@@ -187,6 +187,9 @@ struct Scenario {
     const wchar_t* shot;  // screenshot file name
     // When set, certutil takes this long to end: the run must wait for it.
     unsigned certutilDelayMs = 0;
+    // When set, a queue of the model's name exists on this other driver: the run
+    // moves it to the port and leaves driver and default printer as they are.
+    const wchar_t* existingQueueDriver = nullptr;
 };
 
 int MillisecondOfDay(const std::string& localTime) {
@@ -255,12 +258,17 @@ class InstallEndToEnd : public testing::Test {
         for (const std::string& problem : CheckDriver(name, s.model.files)) {
             ADD_FAILURE() << "driver: " << problem;
         }
-        for (const std::string& problem : CheckQueue(name, s.port, name)) {
+        const bool reported = s.existingQueueDriver != nullptr;
+        for (const std::string& problem :
+             CheckQueue(name, s.port, reported ? s.existingQueueDriver : name)) {
             ADD_FAILURE() << "queue: " << problem;
         }
-        EXPECT_EQ(QueuesUsingDriver(name), std::vector<std::wstring>{name})
+        EXPECT_EQ(QueuesUsingDriver(name),
+                  reported ? std::vector<std::wstring>{} : std::vector<std::wstring>{name})
             << "queues of an earlier installation are still there";
-        if (s.makeDefault) {
+        if (reported) {
+            EXPECT_EQ(Narrow(CurrentDefaultPrinter()), Narrow(defaultBefore));
+        } else if (s.makeDefault) {
             EXPECT_EQ(Narrow(CurrentDefaultPrinter()), Narrow(name));
         } else if (defaultDeleted) {
             EXPECT_NE(Narrow(CurrentDefaultPrinter()), Narrow(name)) << "made the default unasked";
@@ -292,8 +300,12 @@ class InstallEndToEnd : public testing::Test {
             previous = entry.millisecondOfDay;
         }
         EXPECT_LE(previous, MillisecondOfDay(run.enabledTime));
-        const std::vector<std::string> expected = {
+        std::vector<std::string> expected = {
             "Start install", Utf8(EnglishTexts().GetText(u"tip.installdriversuccess"))};
+        if (reported) {
+            expected.push_back("The printer(" + Narrow(name) +
+                               ") installed,try to modify the port(" + Narrow(s.port) + ")");
+        }
         EXPECT_EQ(messages, expected);
 
         // The two programs the run started, as they were started.
@@ -481,6 +493,21 @@ TEST_F(InstallEndToEnd, SecondRunRemovesTheQueuesOfTheFirst) {
     InstallAndCheck({model, L"COM3:", false, L"install-a4-again.bmp"});
     std::vector<std::wstring> queues = test::ListedQueues();
     EXPECT_EQ(std::count(queues.begin(), queues.end(), kExtraQueue), 0);
+}
+
+TEST_F(InstallEndToEnd, AQueueOfTheModelsNameOnAnotherDriverMovesToThePort) {
+    const Model& model = kModels[1];
+    const Model& other = kModels[2];
+    if (QueuesUsingDriver(other.name).empty()) {
+        InstallAndCheck({other, L"LPT3:", true, L"install-4in.bmp"});
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
+    test::RemoveQueue(model.name);
+    ASSERT_TRUE(AddQueue(model.name, other.name, L"LPT2:")) << GetLastError();
+    // Ticked, yet the default stays: only a queue the run creates becomes the default.
+    InstallAndCheck({model, L"COM4:", true, L"install-a3-moved.bmp", 0, other.name});
 }
 
 }  // namespace
