@@ -428,10 +428,17 @@ class MemorySpooler final : public Spooler {
 // with last error 127.
 std::unique_ptr<Spooler> CreateWin32Spooler();
 
-// Restricts the process's DLL search to the system folder
-// (SetDefaultDllDirectories); where that function does not exist, at least
-// takes the current folder out of the search. True when fully restricted.
+// Restricts the process's DLL search to the system folder and to folders added
+// with AddDllDirectory (SetDefaultDllDirectories); where that function does not
+// exist, at least takes the current folder out of the search. True when fully
+// restricted.
 bool RestrictDllSearchToSystemFolder();
+
+// Adds the spooler's folder of version-3 driver files (the driver directory +
+// "\3") to the restricted DLL search, once per process, so that a driver's
+// configuration module loaded into this process finds the modules it imports
+// beside it. True when the folder is (already) in the search.
+bool AddDriverFolderToDllSearch(Spooler& spooler);
 
 // Loads a library of the system folder and from nowhere else: by the
 // LOAD_LIBRARY_SEARCH_SYSTEM32 search where the system knows it, else by the

@@ -280,6 +280,9 @@ class Win32Spooler final : public Spooler {
             Missing();
             return nullptr;
         }
+        // The spooler may load the driver's configuration module in this
+        // process; its imports sit beside it.
+        AddDriverFolderToDllSearch(*this);
         PrinterInfo2 record = info;
         return static_cast<PrinterHandle>(
             addPrinter_(nullptr, 2, reinterpret_cast<BYTE*>(&record)));
@@ -364,12 +367,42 @@ void* LoadSystemLibrary(const wchar_t* fileName) {
     return LoadLibraryFromSystemFolder(fileName);
 }
 
+bool AddDriverFolderToDllSearch(Spooler& spooler) {
+    using AddDllDirectoryFn = void*(WINAPI*)(const wchar_t*);
+    static bool added = false;
+    if (added) {
+        return true;
+    }
+    auto addDirectory =
+        Resolve<AddDllDirectoryFn>(GetModuleHandleW(L"kernel32.dll"), "AddDllDirectory");
+    uint32_t needed = 0;
+    spooler.GetPrinterDriverDirectoryW(1, nullptr, 0, &needed);
+    if (addDirectory == nullptr || needed == 0 || needed > 4 * MAX_PATH) {
+        return false;
+    }
+    std::vector<uint8_t> buffer(needed + sizeof(wchar_t), 0);
+    if (!spooler.GetPrinterDriverDirectoryW(1, buffer.data(), needed, &needed)) {
+        return false;
+    }
+    // The version-3 folder, where the spooler keeps the files of registered
+    // drivers; only administrators can write there.
+    std::wstring folder = reinterpret_cast<const wchar_t*>(buffer.data());
+    folder += L"\\3";
+    DWORD error = GetLastError();
+    added = addDirectory(folder.c_str()) != nullptr;
+    SetLastError(error);
+    return added;
+}
+
 bool RestrictDllSearchToSystemFolder() {
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     auto setDefaultDirectories =
         Resolve<SetDefaultDllDirectoriesFn>(kernel, "SetDefaultDllDirectories");
-    if (setDefaultDirectories != nullptr && setDefaultDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    // User folders join only through AddDllDirectory; the one added later is
+    // the spooler's own driver folder (see AddDriverFolderToDllSearch).
+    if (setDefaultDirectories != nullptr &&
+        setDefaultDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS)) {
         return true;
     }
     // Without it, at least the current folder leaves the search.
