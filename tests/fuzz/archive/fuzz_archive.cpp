@@ -189,7 +189,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                             tde::kArchivePassword);
     std::vector<uint8_t> bytes;
     std::string error;
-    tde::FetchResourceFile(u"lan_en.xml", bytes, error);
+    // A failed fetch hands out no bytes and says why.
+    const bool fetched = tde::FetchResourceFile(u"lan_en.xml", bytes, error);
+    Check(fetched ? !bytes.empty() && error.empty() : bytes.empty() && !error.empty());
     tde::ReleaseResources();
 
     ExtractEveryItem(image.get(), static_cast<uint32_t>(size));
