@@ -1,5 +1,5 @@
 // Measures launch-to-visible-window of Windows programs, side by side: each
-// round starts every program once (the order alternates between rounds), times
+// round starts every program once (in a shuffled order), times
 // from CreateProcessW until the process owns a visible top-level window, then
 // ends it. Prints each program's median, the ratio of the first program's
 // median to the last one's, and the median of the per-round ratios.
@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -67,6 +69,13 @@ double TimeOneStart(const std::wstring& program, LARGE_INTEGER frequency) {
     return elapsed;
 }
 
+// The lower quartile: on a busy machine the quicker starts are the ones that
+// other work disturbed least.
+double LowerQuartile(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[(values.size() - 1) / 4];
+}
+
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     size_t n = values.size();
@@ -98,16 +107,21 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     std::vector<std::vector<double>> times(programs.size());
+    // Each round starts the programs in a fresh order, so no program always
+    // follows the same one.
+    std::vector<size_t> order(programs.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::mt19937 shuffle(20261209);
     for (int round = 0; round < runs; ++round) {
-        for (size_t k = 0; k < programs.size(); ++k) {
-            size_t i = round % 2 == 0 ? k : programs.size() - 1 - k;
+        std::shuffle(order.begin(), order.end(), shuffle);
+        for (size_t i : order) {
             double ms = TimeOneStart(programs[i], frequency);
             if (ms < 0) {
                 std::fwprintf(stderr, L"%ls showed no window\n", programs[i].c_str());
                 return 1;
             }
             times[i].push_back(ms);
-            Sleep(20);  // let the ended process's teardown settle
+            Sleep(200);  // let the ended process's teardown settle
         }
     }
     // Each round's starts ran moments apart, so the median of the per-round
@@ -124,9 +138,12 @@ int wmain(int argc, wchar_t** argv) {
     for (size_t i = 0; i < programs.size(); ++i) {
         auto sorted = times[i];
         std::sort(sorted.begin(), sorted.end());
-        std::wprintf(L"%-26ls median %6.1f ms  %.3fx (per round %.3fx)  min %.1f, max %.1f\n",
-                     BaseName(programs[i]).c_str(), Median(times[i]), Median(times[i]) / floor,
-                     pairedRatio(i), sorted.front(), sorted.back());
+        std::wprintf(
+            L"%-26ls median %6.1f ms  %.3fx (per round %.3fx)  lower quartile %6.1f ms  %.3fx  "
+            L"min %.1f, max %.1f\n",
+            BaseName(programs[i]).c_str(), Median(times[i]), Median(times[i]) / floor,
+            pairedRatio(i), LowerQuartile(times[i]),
+            LowerQuartile(times[i]) / LowerQuartile(times.back()), sorted.front(), sorted.back());
     }
     std::wprintf(L"%d runs each\n", runs);
     std::wprintf(L"ratio %ls / %ls: %.3f (medians), %.3f (median of the rounds' ratios)\n",
