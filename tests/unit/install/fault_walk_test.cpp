@@ -234,3 +234,52 @@ TEST(FaultWalk, EveryCallOfARunFailsInTurnAndTheRunEndsAsItsFailureTableSays) {
 
 }  // namespace
 }  // namespace tde::test
+
+namespace tde::test {
+namespace {
+
+// The package route runs only when registration is refused; its calls, and the
+// checks around it, fail in turn here.
+TEST(FaultWalk, ThePackageRouteAfterARefusedRegistration) {
+    const std::u16string refused =
+        u"log:\u5B89\u88C5\u9A71\u52A8\u5931\u8D25\uFF0CCode:5--->m5\r\n";
+    const std::u16string packageLine = u"log:Install error(2):1234," + kFaultText;
+    struct Row {
+        SpoolerOp op;
+        uint32_t onCall;
+        std::vector<std::u16string> events;
+    };
+    const std::vector<std::u16string> stillMissing = {u"tip:driver failed", u"log:driver failed"};
+    const Row rows[] = {
+        // The base run (there is no second registration): the package installs.
+        {SpoolerOp::AddPrinterDriverExW, 2, {refused, u"log:driver ok"}},
+        {SpoolerOp::UploadPrinterDriverPackageW,
+         1,
+         {refused, packageLine, stillMissing[0], stillMissing[1]}},
+        {SpoolerOp::InstallPrinterDriverFromPackageW,
+         1,
+         {refused, packageLine, stillMissing[0], stillMissing[1]}},
+        // The check before the route fails: the route runs and installs.
+        {SpoolerOp::EnumPrinterDriversW, 5, {refused, u"log:driver ok"}},
+        // The check after the route fails: the driver reads as missing.
+        {SpoolerOp::EnumPrinterDriversW, 7, {refused, stillMissing[0], stillMissing[1]}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "op " << int(row.op) << " call " << row.onCall);
+        WorkflowWorld world;
+        world.AddEarlierInstallation();
+        world.spooler.FailCall(row.op, kFault, row.onCall);
+        world.spooler.FailCall(SpoolerOp::AddPrinterDriverExW, 5, 1);
+        world.Run();
+        std::vector<std::u16string> expected = {u"button:off", u"log:Start install"};
+        expected.insert(expected.end(), row.events.begin(), row.events.end());
+        expected.push_back(u"button:on");
+        EXPECT_EQ(world.recorder.events, expected);
+        EXPECT_FALSE(world.StagingExists());
+        EXPECT_EQ(world.spooler.FindQueue(u"Shop A4"), nullptr);
+        EXPECT_EQ(world.spooler.OpenHandleCount(), 0u);
+    }
+}
+
+}  // namespace
+}  // namespace tde::test
