@@ -45,21 +45,11 @@ std::u16string CertificateParameters(std::u16string_view certificatePath) {
 }
 
 void TrustCertificate(Shell& shell, WindowHandle owner, std::u16string_view certificatePath) {
-    std::u16string folder = shell.SystemFolder();
-    if (folder.empty()) {
-        return;  // never by bare name: the program's own folder would be searched first
-    }
-    if (folder.back() != u'\\') {
-        folder.push_back(u'\\');
-    }
     ShellRequest request;
-    request.mask = kSeeMaskNoCloseProcess;
-    request.owner = owner;
-    request.verb = u"open";
-    request.file = folder + u"certutil.exe";
-    request.parameters = CertificateParameters(certificatePath);
-    request.show = kSwHide;
-    shell.ExecuteAndWait(request);
+    if (SystemProgramRequest(shell, owner, u"certutil.exe", CertificateParameters(certificatePath),
+                             kSwHide, request)) {
+        shell.ExecuteAndWait(request);
+    }
 }
 
 std::u16string GetDriverDirectory(Spooler& spooler) {

@@ -78,21 +78,11 @@ std::u16string PrinterPropertiesParameters(std::u16string_view queueName) {
 }
 
 void ShowPrinterProperties(Shell& shell, WindowHandle owner, std::u16string_view queueName) {
-    std::u16string folder = shell.SystemFolder();
-    if (folder.empty()) {
-        return;  // never by bare name: that would search the program's own folder first
-    }
-    if (folder.back() != u'\\') {
-        folder.push_back(u'\\');
-    }
     ShellRequest request;
-    request.mask = kSeeMaskNoCloseProcess;
-    request.owner = owner;
-    request.verb = u"open";
-    request.file = folder + u"rundll32.exe";
-    request.parameters = PrinterPropertiesParameters(queueName);
-    request.show = kSwShowNormal;
-    shell.Execute(request);
+    if (SystemProgramRequest(shell, owner, u"rundll32.exe", PrinterPropertiesParameters(queueName),
+                             kSwShowNormal, request)) {
+        shell.Execute(request);
+    }
 }
 
 }  // namespace tde

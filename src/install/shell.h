@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tde {
@@ -38,6 +40,28 @@ class Shell {
     // process to end without a time limit; true when it started.
     virtual bool ExecuteAndWait(const ShellRequest& request) = 0;
 };
+
+// A request to open `program` of the system folder by its full path, never by bare
+// name: that would search the program's own folder first. False, and nothing to
+// start, when the system folder is unknown.
+inline bool SystemProgramRequest(Shell& shell, WindowHandle owner, std::u16string_view program,
+                                 std::u16string parameters, int32_t show, ShellRequest& request) {
+    std::u16string folder = shell.SystemFolder();
+    if (folder.empty()) {
+        return false;
+    }
+    if (folder.back() != u'\\') {
+        folder.push_back(u'\\');
+    }
+    request = ShellRequest{};
+    request.mask = kSeeMaskNoCloseProcess;
+    request.owner = owner;
+    request.verb = u"open";
+    request.file = folder + std::u16string(program);
+    request.parameters = std::move(parameters);
+    request.show = show;
+    return true;
+}
 
 // Remembers what it was asked to start and starts nothing; any start can fail
 // on request (counted over Execute and ExecuteAndWait together).

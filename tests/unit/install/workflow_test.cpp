@@ -9,17 +9,6 @@ namespace {
 
 using testing::ElementsAre;
 
-std::vector<std::u16string> SplitMulti(const std::u16string& multi) {
-    std::vector<std::u16string> names;
-    size_t start = 0;
-    while (start < multi.size() && multi[start] != 0) {
-        size_t end = multi.find(u'\0', start);
-        names.push_back(multi.substr(start, end - start));
-        start = end + 1;
-    }
-    return names;
-}
-
 TEST(Workflow, ACleanRunRegistersTheDriverRecordAndCreatesTheQueueOnThePort) {
     WorkflowWorld world;
     world.AddEarlierInstallation();
