@@ -7,18 +7,13 @@
 namespace tde {
 
 bool QuietShell::ExecuteAndWait(const ShellRequest& request) {
-    ShellRequest keep = request;
-    keep.mask |= kSeeMaskNoCloseProcess;
-    shell_.keepProcess = true;
-    const bool started = shell_.Execute(keep);
-    if (HANDLE process = static_cast<HANDLE>(shell_.TakeProcess())) {
-        if (WaitForSingleObject(process, waitMs_) == WAIT_TIMEOUT) {
-            const std::string seconds = std::to_string(waitMs_ / 1000);
-            report_(request.file + u" did not end within " +
-                    std::u16string(seconds.begin(), seconds.end()) +
-                    u" seconds; the run goes on without waiting for it");
-        }
-        CloseHandle(process);
+    bool timedOut = false;
+    const bool started = StartAndWait(request, waitMs_, &timedOut);
+    if (timedOut) {
+        const std::string seconds = std::to_string(waitMs_ / 1000);
+        report_(request.file + u" did not end within " +
+                std::u16string(seconds.begin(), seconds.end()) +
+                u" seconds; the run goes on without waiting for it");
     }
     return started;
 }

@@ -133,10 +133,14 @@ std::u16string Win32Shell::ProgramFilesFolder() {
     return folder;
 }
 
-bool Win32Shell::ExecuteAndWait(const ShellRequest& request) {
+namespace {
+
+// Starts the request through the system folder's shell32; `*process` receives the
+// process handle when one came back (the caller closes it).
+bool StartRequest(const ShellRequest& request, ULONG extraMask, HANDLE* process) {
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
-    info.fMask = request.mask | SEE_MASK_NOCLOSEPROCESS;
+    info.fMask = request.mask | extraMask;
     info.hwnd = static_cast<HWND>(request.owner);
     info.lpVerb = request.verb.empty() ? nullptr : Wide(request.verb);
     info.lpFile = Wide(request.file);
@@ -144,38 +148,45 @@ bool Win32Shell::ExecuteAndWait(const ShellRequest& request) {
     info.lpDirectory = request.directory.empty() ? nullptr : Wide(request.directory);
     info.nShow = request.show;
     BOOL started = ShellExecuteExFromSystem(&info);
-    if (started && info.hProcess != nullptr) {
-        WaitForSingleObject(info.hProcess, INFINITE);
-    }
-    if (info.hProcess != nullptr) {
-        ::CloseHandle(info.hProcess);
-    }
+    *process = info.hProcess;
     return started != FALSE;
 }
 
+}  // namespace
+
+bool StartAndWait(const ShellRequest& request, uint32_t waitMs, bool* timedOut) {
+    HANDLE process = nullptr;
+    const bool started = StartRequest(request, SEE_MASK_NOCLOSEPROCESS, &process);
+    const bool late =
+        started && process != nullptr && WaitForSingleObject(process, waitMs) == WAIT_TIMEOUT;
+    if (process != nullptr) {
+        ::CloseHandle(process);
+    }
+    if (timedOut != nullptr) {
+        *timedOut = late;
+    }
+    return started;
+}
+
+bool Win32Shell::ExecuteAndWait(const ShellRequest& request) {
+    return StartAndWait(request, INFINITE, nullptr);
+}
+
 bool Win32Shell::Execute(const ShellRequest& request) {
-    SHELLEXECUTEINFOW info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = request.mask;
-    info.hwnd = static_cast<HWND>(request.owner);
-    info.lpVerb = request.verb.empty() ? nullptr : Wide(request.verb);
-    info.lpFile = Wide(request.file);
-    info.lpParameters = request.parameters.empty() ? nullptr : Wide(request.parameters);
-    info.lpDirectory = request.directory.empty() ? nullptr : Wide(request.directory);
-    info.nShow = request.show;
-    BOOL started = ShellExecuteExFromSystem(&info);
+    HANDLE process = nullptr;
+    const bool started = StartRequest(request, 0, &process);
     // Nobody waits for the process; its handle is not kept open either.
-    if (info.hProcess != nullptr) {
+    if (process != nullptr) {
         if (keepProcess) {
             if (process_ != nullptr) {
                 ::CloseHandle(process_);
             }
-            process_ = info.hProcess;
+            process_ = process;
         } else {
-            ::CloseHandle(info.hProcess);
+            ::CloseHandle(process);
         }
     }
-    return started != FALSE;
+    return started;
 }
 
 void* Win32Shell::TakeProcess() {

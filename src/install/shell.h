@@ -107,6 +107,10 @@ class Win32Shell final : public Shell {
   private:
     void* process_ = nullptr;
 };
+
+// Starts the request and waits for its process up to `waitMs` (INFINITE: no limit).
+// True when it started; `*timedOut`, when asked, says whether the process outlived the wait.
+bool StartAndWait(const ShellRequest& request, uint32_t waitMs, bool* timedOut);
 #endif
 
 }  // namespace tde
