@@ -424,44 +424,6 @@ TEST_F(InstallEndToEnd, ThePrefixHasRecordingProgramsAndReportsWindows8OrLater) 
     }
 }
 
-TEST_F(InstallEndToEnd, ChecksReadWhatAnotherProcessRegistered) {
-    // A stand-in registration through the product's spooler code, in its own process.
-    const std::wstring name = L"TDE E2E Stand-in", stem = L"TDEE2E", port = L"LPT3:";
-    RemoveFromSpooler(name);
-    testing_support::ChildResult child = testing_support::RunChild(
-        test::FromUnixPath(TDE_STANDIN_REGISTRATION),
-        L"\"" + name + L"\" " + port + L" \"" + test::TestDriverModule() + L"\" " + stem + L" 1");
-    ASSERT_TRUE(child.started);
-    ASSERT_EQ(child.exitCode, 0u) << child.output;
-    const DriverFiles files = {stem + L".dll",
-                               stem + L"UI.dll",
-                               stem + L".gpd",
-                               stem + L".hlp",
-                               {stem + L"UI.dll", stem + L".dll", stem + L".hlp", stem + L".gpd"}};
-
-    EXPECT_EQ(CheckDriver(name, files), Problems{});
-    EXPECT_EQ(CheckQueue(name, port, name), Problems{});
-    EXPECT_EQ(Narrow(CurrentDefaultPrinter()), Narrow(name));
-    // And each check notices what differs.
-    DriverFiles otherHelp = files;
-    otherHelp.helpFile = L"other.hlp";
-    DriverFiles shortList = files;
-    shortList.dependentFiles.pop_back();
-    EXPECT_EQ(CheckDriver(name, otherHelp).size(), 1u);
-    EXPECT_EQ(CheckDriver(name, shortList).size(), 1u);
-    EXPECT_EQ(CheckDriver(L"TDE E2E Missing", files).size(), 1u);
-    EXPECT_EQ(CheckQueue(name, L"LPT2:", name).size(), 1u);
-    EXPECT_EQ(CheckQueue(name, port, L"Other Driver").size(), 1u);
-    EXPECT_EQ(CheckQueue(L"TDE E2E Missing", port, name).size(), 1u);
-
-    RemoveFromSpooler(name);
-    std::wstring directory = PrinterDriverDirectory();
-    for (const std::wstring& file : files.dependentFiles) {
-        DeleteFileW((directory + L"\\" + file).c_str());
-        DeleteFileW((directory + L"\\3\\" + file).c_str());
-    }
-}
-
 TEST_F(InstallEndToEnd, InstallsEachModel) {
     // The default box ticked, then not: the second model leaves the first as default.
     // The second run also finds certutil slow, and must wait for it.

@@ -153,7 +153,9 @@ TEST_F(StagingOnDisk, ExtractionFailuresLeaveADefiniteError) {
     items[1].data = std::vector<uint8_t>(64, 'x');
     WrittenArchive archive;
     std::string error;
-    ASSERT_TRUE(WriteArchive(items, {"kdw20190304"}, archive, error)) << error;
+    ArchiveWriterOptions options;
+    options.password = "kdw20190304";
+    ASSERT_TRUE(WriteArchive(items, options, archive, error)) << error;
     archive.bytes[archive.items[1].dataOffset + 14] ^= 0x5A;  // damages the second item
     CUiResources::SetResourceSource(ResourceSource::ArchiveInModule);
     CUiResources::RegisterArchiveImage(
