@@ -1,33 +1,16 @@
 #include "app/command_line.h"
 
+#include "spooler/spooler.h"
+
 #include <optional>
 
 namespace tde {
 
 namespace {
 
-char16_t FoldCase(char16_t c) {
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
+// Names of models, ports and drivers compare as the spooler compares them.
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (FoldCase(a[i]) != FoldCase(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::u16string Lowered(std::u16string_view text) {
-    std::u16string out(text);
-    for (char16_t& c : out) {
-        c = FoldCase(c);
-    }
-    return out;
+    return CompareNamesIgnoreCase(a, b) == 0;
 }
 
 enum class Switch { Quiet, Model, Port, Default, Log, Uninstall, Usage };
@@ -248,7 +231,7 @@ ParsedCommandLine ParseCommandLine(std::u16string_view arguments,
     if (!port) {
         return Invalid(u"/port is required to install");
     }
-    if (Lowered(*port) == kAutoPort) {
+    if (EqualsIgnoreCase(*port, kAutoPort)) {
         result.line.portAuto = true;
     } else {
         result.line.port = *port;
