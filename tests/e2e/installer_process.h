@@ -26,35 +26,50 @@ inline std::wstring TextOf(HWND window) {
     return text;
 }
 
-struct DialogSearch {
+// Visible top-level windows of a process, of one window class (any when null).
+struct WindowSearch {
     DWORD process;
+    const wchar_t* windowClass;
     HWND exclude;
     HWND found;
+    int count;
 };
 
-inline BOOL CALLBACK VisitForDialog(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<DialogSearch*>(param);
+inline BOOL CALLBACK VisitWindow(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<WindowSearch*>(param);
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
     if (pid == search->process && window != search->exclude && IsWindowVisible(window) &&
-        ClassOf(window) == L"#32770") {
-        search->found = window;
-        return FALSE;
+        (search->windowClass == nullptr || ClassOf(window) == search->windowClass)) {
+        if (search->found == nullptr) {
+            search->found = window;  // the first in z-order, the one on top
+        }
+        ++search->count;
     }
     return TRUE;
 }
 
-// Polls for a visible dialog window of the process other than `exclude`.
-inline HWND WaitForDialog(DWORD process, HWND exclude = nullptr, DWORD timeoutMs = 30000) {
+inline WindowSearch FindWindows(DWORD process, const wchar_t* windowClass, HWND exclude = nullptr) {
+    WindowSearch search = {process, windowClass, exclude, nullptr, 0};
+    EnumWindows(VisitWindow, reinterpret_cast<LPARAM>(&search));
+    return search;
+}
+
+// Polls for a visible window of the process and class other than `exclude`.
+inline HWND WaitForWindow(DWORD process, const wchar_t* windowClass, HWND exclude = nullptr,
+                          DWORD timeoutMs = 30000) {
     for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
-        DialogSearch search = {process, exclude, nullptr};
-        EnumWindows(VisitForDialog, reinterpret_cast<LPARAM>(&search));
-        if (search.found != nullptr) {
-            return search.found;
+        if (HWND found = FindWindows(process, windowClass, exclude).found) {
+            return found;
         }
         Sleep(100);
     }
     return nullptr;
+}
+
+// Polls for a visible dialog window of the process other than `exclude`.
+inline HWND WaitForDialog(DWORD process, HWND exclude = nullptr, DWORD timeoutMs = 30000) {
+    return WaitForWindow(process, L"#32770", exclude, timeoutMs);
 }
 
 // A control's text read with WM_GETTEXT, which works across processes.

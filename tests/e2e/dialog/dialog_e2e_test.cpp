@@ -205,39 +205,11 @@ TEST_F(DialogEndToEnd, ChineseSessionSelectsChineseInTheLanguageCombo) {
     ExpectEndsNormally();
 }
 
-struct MenuSearch {
-    DWORD process;
-    HWND found;
-};
-
-BOOL CALLBACK VisitForMenu(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<MenuSearch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == search->process && IsWindowVisible(window) && ClassOf(window) == L"#32768") {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND WaitForPopupMenu(DWORD process) {
-    for (int i = 0; i < 100; ++i) {
-        MenuSearch search = {process, nullptr};
-        EnumWindows(VisitForMenu, reinterpret_cast<LPARAM>(&search));
-        if (search.found != nullptr) {
-            return search.found;
-        }
-        Sleep(100);
-    }
-    return nullptr;
-}
-
 TEST_F(DialogEndToEnd, TheSystemMenuItemOpensTheAboutBox) {
     // Alt+Space opens the system menu on its first item; the About item is the
     // last, one step up. (Its mnemonic A is also that of Wine's own About item.)
     PostMessageW(dialog, WM_SYSCOMMAND, SC_KEYMENU, L' ');
-    HWND menu = WaitForPopupMenu(installer.Id());
+    HWND menu = WaitForWindow(installer.Id(), L"#32768", nullptr, 10000);
     ASSERT_NE(menu, nullptr) << "the system menu did not open";
     PostMessageW(dialog, WM_KEYDOWN, VK_UP, 0);
     PostMessageW(dialog, WM_KEYDOWN, VK_RETURN, 0);

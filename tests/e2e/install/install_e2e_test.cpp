@@ -105,9 +105,7 @@ bool AddQueue(const std::wstring& name, const std::wstring& driver, const std::w
 
 // A message box of the installer, if one is showing, other than the dialog.
 HWND FindMessageBox(DWORD process, HWND dialog) {
-    DialogSearch search = {process, dialog, nullptr};
-    EnumWindows(VisitForDialog, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    return FindWindows(process, L"#32770", dialog).found;
 }
 
 std::string TextAcross(HWND window) {

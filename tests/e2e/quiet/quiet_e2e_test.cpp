@@ -30,21 +30,6 @@ std::wstring TempFile(const wchar_t* name) {
     return std::wstring(folder) + name;
 }
 
-struct WindowWatch {
-    DWORD process;
-    int visible;
-};
-
-BOOL CALLBACK CountWindows(HWND window, LPARAM param) {
-    auto* watch = reinterpret_cast<WindowWatch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == watch->process && IsWindowVisible(window)) {
-        ++watch->visible;
-    }
-    return TRUE;
-}
-
 int CountRundll32() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
@@ -108,9 +93,7 @@ Outcome RunInstaller(const std::wstring& arguments) {
     CloseHandle(output);
     const int rundll32Before = CountRundll32();
     for (int waited = 0; WaitForSingleObject(info.hProcess, 25) == WAIT_TIMEOUT; waited += 25) {
-        WindowWatch watch = {info.dwProcessId, 0};
-        EnumWindows(CountWindows, reinterpret_cast<LPARAM>(&watch));
-        outcome.windowsSeen += watch.visible;
+        outcome.windowsSeen += tde::e2e::FindWindows(info.dwProcessId, nullptr).count;
         const int rundll32 = CountRundll32() - rundll32Before;
         outcome.rundll32Seen += rundll32 > 0 ? rundll32 : 0;
         if (waited > 240000) {
