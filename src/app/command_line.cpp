@@ -8,9 +8,9 @@ namespace tde {
 
 namespace {
 
-// Names of models, ports and drivers compare as the spooler compares them.
+// Names of switches, models, ports and drivers: the same name, letter case ignored.
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
-    return CompareNamesIgnoreCase(a, b) == 0;
+    return SameNameIgnoringCase(a, b);
 }
 
 enum class Switch { Quiet, Model, Port, Default, Log, Uninstall, Usage };

@@ -151,7 +151,7 @@ EndState LookAtSpooler(Spooler& spooler, std::u16string_view model) {
         wchar_t name[512] = {};
         DWORD size = 512;
         end.queueIsDefault =
-            getDefault && getDefault(name, &size) && CompareNamesIgnoreCase(U16(name), model) == 0;
+            getDefault && getDefault(name, &size) && SameNameIgnoringCase(U16(name), model);
     }
     return end;
 }

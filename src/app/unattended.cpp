@@ -5,7 +5,7 @@ namespace tde {
 namespace {
 
 bool SameName(std::u16string_view a, std::u16string_view b) {
-    return CompareNamesIgnoreCase(a, b) == 0;
+    return SameNameIgnoringCase(a, b);
 }
 
 std::u16string_view Text(const char16_t* text) {

@@ -7,7 +7,8 @@ namespace tde {
 namespace {
 
 // The last error after a failed package call; its HRESULT when the call left
-// none, since 0 would read as success.
+// none, since 0 would read as success. Only meaningful when the error was
+// cleared before the call: the size query of an enumeration leaves 122 behind.
 uint32_t FailureCode(Spooler& spooler, int32_t result) {
     uint32_t error = spooler.LastError();
     return error != 0 ? error : static_cast<uint32_t>(result);
@@ -19,6 +20,8 @@ void RemoveInstalledDriver(Spooler& spooler, ServiceControl& services, Clock& cl
                            std::u16string_view driverName, std::u16string_view infPath) {
     const std::u16string name(driverName);
     auto deleteDriver = [&]() -> uint32_t {
+        // A stale 3001 would restart the spooler for nothing.
+        spooler.SetLastError(0);
         return spooler.DeletePrinterDriverExW(name.c_str(),
                                               kDpdDeleteUnusedFiles | kDpdDeleteSpecificVersion, 3)
                    ? 0
@@ -136,9 +139,10 @@ DriverInfo6 MakeDriverRecord(const PrinterModel& model, const std::u16string& da
     return record;
 }
 
-bool RegisterDriver(Spooler& spooler, const DriverInfo6& record) {
+uint32_t RegisterDriver(Spooler& spooler, const DriverInfo6& record) {
     spooler.SetLastError(0);
-    return spooler.AddPrinterDriverExW(record, kApdCopyAllFiles);
+    return spooler.AddPrinterDriverExW(record, kApdCopyAllFiles) ? kErrorSuccess
+                                                                 : RefusalCode(spooler);
 }
 
 uint32_t InstallDriverPackage(Spooler& spooler, WindowHandle owner, std::u16string_view infPath,
@@ -149,12 +153,14 @@ uint32_t InstallDriverPackage(Spooler& spooler, WindowHandle owner, std::u16stri
     const std::u16string inf(infPath);
     const std::u16string name(driverName);
 
+    spooler.SetLastError(0);
     std::optional<int32_t> uploaded = spooler.UploadPrinterDriverPackageW(
         inf.c_str(), kUpdpSilentUpload | kUpdpUploadAlways, owner, destination, &destinationChars);
     if (uploaded && *uploaded != 0) {
         return FailureCode(spooler, *uploaded);
     }
     destination[kDestinationChars - 1] = 0;
+    spooler.SetLastError(0);
     std::optional<int32_t> installed =
         spooler.InstallPrinterDriverFromPackageW(destination, name.c_str(), kIpdfpCopyAllFiles);
     if (installed && *installed != 0) {

@@ -63,8 +63,8 @@ DriverInfo6 MakeDriverRecord(const PrinterModel& model, const std::u16string& da
                              const std::u16string& dependentFiles, uint64_t installTime);
 
 // AddPrinterDriverExW with the record and APD_COPY_ALL_FILES, last error cleared
-// first; true when the spooler took it.
-bool RegisterDriver(Spooler& spooler, const DriverInfo6& record);
+// first: 0 when the spooler took it, else its error (1287 when it set none).
+uint32_t RegisterDriver(Spooler& spooler, const DriverInfo6& record);
 
 // Uploads the INF package silently and installs the driver from it: 0 on success
 // or when nothing could be tried, else the last error after the failing call.

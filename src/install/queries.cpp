@@ -76,7 +76,7 @@ bool IsDriverInstalled(Spooler& spooler, const PrinterModel& model) {
     const DriverInfo1* records = buffer.Records<DriverInfo1>(&count);
     for (uint32_t i = 0; i < count; ++i) {
         if (records[i].pName != nullptr &&
-            CompareNamesIgnoreCase(records[i].pName, model.driverName) == 0) {
+            CompareDriverNames(records[i].pName, model.driverName) == 0) {
             return true;
         }
     }

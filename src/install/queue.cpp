@@ -35,9 +35,10 @@ PrinterInfo2 MakeQueueRecord(const PrinterModel& model) {
 
 QueueCreation CreatePrinterQueue(Spooler& spooler, Shell& shell, WindowHandle owner,
                                  const PrinterModel& model) {
+    spooler.SetLastError(0);
     PrinterHandle printer = spooler.AddPrinterW(MakeQueueRecord(model));
     if (printer == nullptr) {
-        return {false, spooler.LastError()};
+        return {false, RefusalCode(spooler)};
     }
     if (model.makeDefault == 1) {
         spooler.SetDefaultPrinterW(model.queueName.c_str());

@@ -31,7 +31,7 @@ PrinterInfo2 MakeQueueRecord(const PrinterModel& model);
 
 struct QueueCreation {
     bool created = false;
-    uint32_t error = 0;  // the last error after a failed creation
+    uint32_t error = 0;  // the last error after a failed creation; 1287 when it set none
 };
 
 // Creates the model's queue; with success makes it the default printer when the

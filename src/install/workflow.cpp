@@ -3,6 +3,8 @@
 #include "install/driver.h"
 #include "install/queue.h"
 
+#include <optional>
+
 namespace tde {
 
 InstallRequest MakeInstallRequest(const ModelCatalogue& catalogue, int selectedIndex,
@@ -25,9 +27,10 @@ InstallRequest MakeInstallRequest(const ModelCatalogue& catalogue, int selectedI
 
 namespace {
 
-std::u16string Decimal(uint32_t value) {
+// The code as "%ld" prints it: SetupAPI's 0xE000xxxx and HRESULTs come out negative.
+std::u16string SignedDecimal(uint32_t code) {
     std::u16string text;
-    for (char c : std::to_string(value)) {
+    for (char c : std::to_string(static_cast<int32_t>(code))) {
         text.push_back(static_cast<char16_t>(c));
     }
     return text;
@@ -40,12 +43,36 @@ class Run {
 
     InstallOutcome Execute() {
         p_.ui.EnableInstallButton(false);                      // 1
-        const PrinterModel& model = request_.model;            // 2
-        trustCertificate_ = ReportsWindows8OrLater(p_.facts);  // 3
+        trustCertificate_ = ReportsWindows8OrLater(p_.facts);  // 2, 3
         const bool vistaOrLater = ReportsVistaOrLater(p_.facts);
         EnumInstalledDrivers(p_.spooler, vistaOrLater, lists_.installedDrivers);  // 4
         EnumInstalledPrinters(p_.spooler, vistaOrLater, lists_.installedPrinters);
 
+        // 9: port and default box came with the request.
+        staging_ = StagingFolderPath(p_.shell);  // 10
+        p_.log.Write(kLogStartInstall);          // 11
+        // The new files are unpacked before anything of the earlier installation
+        // is removed: a folder that cannot be made or an item that does not unpack
+        // then ends the run with the shop's working printer still in place.
+        std::optional<InstallOutcome> outcome = Stage();  // 12, 13
+        if (!outcome) {
+            RemoveEarlierInstallation();  // 5-8
+            outcome = Install();
+        }
+        End();  // 25
+        return *outcome;
+    }
+
+  private:
+    std::u16string Text(std::u16string_view key) const { return p_.texts.GetText(key); }
+    std::u16string ErrorText(uint32_t code) { return SystemErrorText(p_.messages, code); }
+
+    void LogCopyFailure(std::u16string_view item, uint32_t error) {
+        p_.log.Write(FormatText(Text(textkey::kCopyFileFailLog), {item, ErrorText(error)}));
+    }
+
+    void RemoveEarlierInstallation() {
+        const PrinterModel& model = request_.model;
         std::vector<std::u16string> oldQueues;  // 5
         for (const SpoolerEntry& printer : lists_.installedPrinters) {
             if (printer.driverName == model.driverName) {
@@ -64,24 +91,10 @@ class Run {
             RemoveInstalledDriver(p_.spooler, p_.services, p_.clock, oldDriver->driverName,
                                   oldDriver->infPath);
         }
-        // 9: port and default box came with the request.
-        staging_ = StagingFolderPath(p_.shell);  // 10
-        p_.log.Write(kLogStartInstall);          // 11
-
-        InstallOutcome outcome = Install();
-        End();  // 25
-        return outcome;
     }
 
-  private:
-    std::u16string Text(std::u16string_view key) const { return p_.texts.GetText(key); }
-    std::u16string ErrorText(uint32_t code) { return SystemErrorText(p_.messages, code); }
-
-    void LogCopyFailure(std::u16string_view item, uint32_t error) {
-        p_.log.Write(FormatText(Text(textkey::kCopyFileFailLog), {item, ErrorText(error)}));
-    }
-
-    InstallOutcome Install() {
+    // The failure that ends the run; nothing when the staging folder is made and filled.
+    std::optional<InstallOutcome> Stage() {
         const PrinterModel& model = request_.model;
         StagingCreation creation = CreateStagingFolders(p_.files, staging_, model);  // 12
         if (!creation.created) {
@@ -90,15 +103,22 @@ class Run {
             p_.log.Write(FormatText(kLogFailedToCreateDirectory, {creation.failedPath}));
             return InstallOutcome::StagingNotCreated;
         }
-        std::u16string dependentFiles;
+        std::u16string dependentFiles;  // the staging names are dropped at step 16
         StagingFill fill = FillStagingFolder(p_.files, staging_, model, dependentFiles);  // 13
         if (!fill.filled) {
+            // Read once: the message lookup of the first text may set its own.
             const uint32_t error = p_.files.LastError();
             std::u16string shown = FormatText(Text(textkey::kCopyFileFail), {ErrorText(error)});
-            LogCopyFailure(fill.failedItem, p_.files.LastError());
+            LogCopyFailure(fill.failedItem, error);
             p_.ui.ShowTip(shown);
             return InstallOutcome::StagingNotFilled;
         }
+        return std::nullopt;
+    }
+
+    InstallOutcome Install() {
+        const PrinterModel& model = request_.model;
+        std::u16string dependentFiles;
         if (trustCertificate_) {  // 14
             TrustCertificate(p_.shell, p_.ui.Owner(), staging_ + model.certificateFile);
         }
@@ -110,17 +130,18 @@ class Run {
         }
         const DriverInfo6 record =  // 17
             MakeDriverRecord(model, request_.dataFile, dependentFiles, p_.clock.CurrentFileTime());
-        if (!RegisterDriver(p_.spooler, record)) {
-            p_.log.Write(FormatText(kLogDriverNotAdded, {ErrorText(p_.spooler.LastError())}));
+        if (const uint32_t refused = RegisterDriver(p_.spooler, record); refused != 0) {
+            p_.log.Write(FormatText(kLogDriverNotAdded, {ErrorText(refused)}));
         }
         bool installed = IsDriverInstalled(p_.spooler, model);
         if (!installed) {  // 18
             uint32_t error =
                 InstallDriverPackage(p_.spooler, p_.ui.Owner(), infPath, model.driverName);
             if (error != 0) {
-                std::u16string line = u"Install error(2):" + Decimal(error) + u",";
-                line += ErrorText(error);
-                p_.log.Write(line);
+                // The line's own format, its "%ld" filled here: FormatText knows only "%s".
+                std::u16string format(kLogPackageFailed);
+                format.replace(format.find(u"%ld"), 3, SignedDecimal(error));
+                p_.log.Write(FormatText(format, {ErrorText(error)}));
             }
             installed = IsDriverInstalled(p_.spooler, model);
         }

@@ -155,7 +155,7 @@ const MemorySpooler::Driver* MemorySpooler::FindDriver(std::u16string_view name)
 bool MemorySpooler::Begin(const SpoolerCall& call) {
     calls_.push_back(call);
     std::optional<uint32_t> error = faults_.Check(call.op);
-    if (error) {
+    if (error && *error != kLeaveLastError) {
         lastError_ = *error;
     }
     return error.has_value();
@@ -501,6 +501,9 @@ std::optional<int32_t> MemorySpooler::UploadPrinterDriverPackageW(const char16_t
     }
     if (Begin({SpoolerOp::UploadPrinterDriverPackageW, Text(infPath), 0, flags, true})) {
         return HresultFromWin32(lastError_);
+    }
+    if (uploadRefusedSilently) {
+        return *uploadRefusedSilently;
     }
     if (infPath == nullptr || destInfPath == nullptr || destInfPathChars == nullptr) {
         Fail(kErrorInvalidParameter);

@@ -227,6 +227,11 @@ Keys KeysOf(std::u16string_view text) {
 
 }  // namespace
 
+uint32_t RefusalCode(const Spooler& spooler) {
+    const uint32_t error = spooler.LastError();
+    return error != kErrorSuccess ? error : kErrorUnidentifiedError;
+}
+
 int CompareNamesIgnoreCase(std::u16string_view a, std::u16string_view b) {
     Keys ka = KeysOf(a);
     Keys kb = KeysOf(b);

@@ -32,6 +32,8 @@ inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr uint32_t kErrorInvalidLevel = 124;
 inline constexpr uint32_t kErrorProcNotFound = 127;
+// ERROR_UNIDENTIFIED_ERROR: what a refused call that set no error reports.
+inline constexpr uint32_t kErrorUnidentifiedError = 1287;
 inline constexpr uint32_t kErrorUnknownPort = 1796;
 inline constexpr uint32_t kErrorUnknownPrinterDriver = 1797;
 inline constexpr uint32_t kErrorUnknownPrintProcessor = 1798;
@@ -259,6 +261,19 @@ SpoolerBuffer FetchTwice(Spooler& spooler,
 // order by code unit after it. Answers <0, 0 or >0.
 int CompareNamesIgnoreCase(std::u16string_view a, std::u16string_view b);
 
+// How IsDriverInstalled compares driver names: lstrcmpiW in the Windows
+// program, CompareNamesIgnoreCase elsewhere. Answers <0, 0 or >0.
+int CompareDriverNames(std::u16string_view a, std::u16string_view b);
+
+// Whether a name someone typed is a name the spooler lists: ordinal, letter case
+// ignored (CompareStringOrdinal in the Windows program; a word sort of the
+// user's locale is no way to match a name), CompareNamesIgnoreCase elsewhere.
+bool SameNameIgnoringCase(std::u16string_view a, std::u16string_view b);
+
+// The last error after a refused call; kErrorUnidentifiedError when the call
+// left none, since 0 would read as success. Clear the error before the call.
+uint32_t RefusalCode(const Spooler& spooler);
+
 // --- The in-memory spooler --------------------------------------------------------------------
 enum class SpoolerOp {
     EnumPortsW,
@@ -355,6 +370,9 @@ class MemorySpooler final : public Spooler {
     std::u16string defaultPrinter;
     std::u16string driverDirectory = u"C:\\Windows\\system32\\spool\\drivers\\w32x86";
     bool packageFunctionsPresent = true;  // false: Windows XP, which has none
+    // An upload that answers this HRESULT and leaves the last error as it was,
+    // as Wine's does (0x80004001).
+    std::optional<int32_t> uploadRefusedSilently;
     NullDatatype nullDatatype = NullDatatype::Raw;
     // When set, AddPrinterDriverExW asks it for each bare file name of the record
     // and fails with 2 for one that is not in the driver directory.
@@ -362,7 +380,10 @@ class MemorySpooler final : public Spooler {
 
     // Makes call number `onCall` (1-based, counted per operation from now on;
     // kEveryCall for all of them) of `op` fail with `error`, changing nothing.
+    // kLeaveLastError fails it without touching the last error, as some
+    // spooler calls fail.
     void FailCall(SpoolerOp op, uint32_t error, uint32_t onCall = 1);
+    static constexpr uint32_t kLeaveLastError = 0xFFFFFFFFu;
     // Every call so far, in order.
     const std::vector<SpoolerCall>& Calls() const { return calls_; }
     size_t CallCount(SpoolerOp op) const;

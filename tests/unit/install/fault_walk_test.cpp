@@ -27,8 +27,9 @@ struct Target {
 struct Expected {
     std::vector<std::u16string> events;  // between "button:off" and "button:on"
     bool stagingRemoved = true;
-    bool stagingChecked = true;           // false where the removal itself fails
-    bool earlierInstallationGone = true;  // "Shop A4" deleted and the old package removed
+    bool stagingChecked = true;            // false where the removal itself fails
+    bool earlierInstallationGone = true;   // "Shop A4" deleted and the old package removed
+    bool earlierInstallationKept = false;  // its queues and driver untouched
 };
 
 void Prepare(WorkflowWorld& world, const Target* fault) {
@@ -80,7 +81,9 @@ Expected Expect(const Target& t, const std::vector<std::u16string>& stagingItems
     auto notCreated = [&](std::u16string path, bool refused) {
         return Expected{.events = {start, Tip(u"Failed to create directory"),
                                    Log(u"Failed to create directory\uFF0Cpath=" + path)},
-                        .stagingRemoved = !refused};
+                        .stagingRemoved = !refused,
+                        .earlierInstallationGone = false,
+                        .earlierInstallationKept = true};
     };
 
     if (t.kind == Kind::Service ||
@@ -148,8 +151,10 @@ Expected Expect(const Target& t, const std::vector<std::u16string>& stagingItems
         }
         case FileOp::ExtractArchiveItem:
             if (t.onCall <= stagingItems.size()) {
-                return {{start, CopyLine(stagingItems[t.onCall - 1], kFaultText),
-                         Tip(u"copy failed: " + kFaultText)}};
+                return {.events = {start, CopyLine(stagingItems[t.onCall - 1], kFaultText),
+                                   Tip(u"copy failed: " + kFaultText)},
+                        .earlierInstallationGone = false,
+                        .earlierInstallationKept = true};
             } else {
                 Expected e{
                     {start, CopyLine(driverItems[t.onCall - stagingItems.size() - 1], kFaultText),
@@ -221,6 +226,12 @@ TEST(FaultWalk, EveryCallOfARunFailsInTurnAndTheRunEndsAsItsFailureTableSays) {
             EXPECT_EQ(world.spooler.FindQueue(u"Shop A4"), nullptr);
             EXPECT_EQ(world.spooler.CallCount(SpoolerOp::DeletePrinterDriverPackageW), 1u);
         }
+        if (expected.earlierInstallationKept) {
+            // A reinstall that cannot unpack its files loses no working printer.
+            EXPECT_NE(world.spooler.FindQueue(u"A4 Printer"), nullptr);
+            EXPECT_NE(world.spooler.FindQueue(u"Shop A4"), nullptr);
+            EXPECT_NE(world.spooler.FindDriver(u"A4 Printer"), nullptr);
+        }
         EXPECT_NE(world.spooler.FindQueue(u"Other"), nullptr);
         // A handle stays open only when closing it failed.
         EXPECT_EQ(
@@ -248,6 +259,8 @@ TEST(FaultWalk, ThePackageRouteAfterARefusedRegistration) {
         SpoolerOp op;
         uint32_t onCall;
         std::vector<std::u16string> events;
+        uint32_t error = kFault;
+        std::optional<int32_t> silentUploadRefusal;  // an HRESULT and no last error
     };
     const std::vector<std::u16string> stillMissing = {u"tip:driver failed", u"log:driver failed"};
     const Row rows[] = {
@@ -263,14 +276,34 @@ TEST(FaultWalk, ThePackageRouteAfterARefusedRegistration) {
         {SpoolerOp::EnumPrinterDriversW, 5, {refused, u"log:driver ok"}},
         // The check after the route fails: the driver reads as missing.
         {SpoolerOp::EnumPrinterDriversW, 7, {refused, stillMissing[0], stillMissing[1]}},
+        // SetupAPI's codes print as "%ld" prints them.
+        {SpoolerOp::UploadPrinterDriverPackageW,
+         1,
+         {refused, u"log:Install error(2):-536870329,Code:3758096967--->m3758096967\r\n",
+          stillMissing[0], stillMissing[1]},
+         0xE0000247},
+        // No planned fault: the upload answers an HRESULT and sets no error, and
+        // the enumeration before it left 122, which must not be the answer.
+        {SpoolerOp::UploadPrinterDriverPackageW,
+         99,
+         {refused, u"log:Install error(2):-2147467263,Code:2147500033--->m2147500033\r\n",
+          stillMissing[0], stillMissing[1]},
+         kFault,
+         int32_t(0x80004001)},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << "op " << int(row.op) << " call " << row.onCall);
         WorkflowWorld world;
         world.AddEarlierInstallation();
-        world.spooler.FailCall(row.op, kFault, row.onCall);
+        world.spooler.FailCall(row.op, row.error, row.onCall);
         world.spooler.FailCall(SpoolerOp::AddPrinterDriverExW, 5, 1);
+        world.spooler.uploadRefusedSilently = row.silentUploadRefusal;
         world.Run();
+        for (const SpoolerCall& call : world.spooler.Calls()) {
+            if (call.op == SpoolerOp::UploadPrinterDriverPackageW) {
+                EXPECT_EQ(call.flags, 3u);  // silent, always
+            }
+        }
         std::vector<std::u16string> expected = {u"button:off", u"log:Start install"};
         expected.insert(expected.end(), row.events.begin(), row.events.end());
         expected.push_back(u"button:on");

@@ -135,6 +135,9 @@ TEST_F(QueueTest, AFailedCreationReportsTheErrorAndDoesNothingElse) {
     QueueCreation result = CreatePrinterQueue(spooler, shell, owner, model);
     EXPECT_FALSE(result.created);
     EXPECT_EQ(result.error, kErrorUnknownPort);
+    // A refusal that sets no error still reports one, never a stale one.
+    spooler.FailCall(SpoolerOp::AddPrinterW, MemorySpooler::kLeaveLastError);
+    EXPECT_EQ(CreatePrinterQueue(spooler, shell, owner, model).error, kErrorUnidentifiedError);
     EXPECT_TRUE(shell.requests.empty());
     EXPECT_EQ(spooler.defaultPrinter, u"");
     EXPECT_EQ(spooler.CallCount(SpoolerOp::ClosePrinter), 0u);

@@ -46,6 +46,10 @@ TEST(CreateDirectoryPath, CreatesEachMissingFolderAlongThePath) {
     unreadable.FailCall(FileOp::GetCurrentDirectoryA, 5);
     EXPECT_EQ(CreateDirectoryPath(unreadable, "C:\\A"), -1);
     EXPECT_EQ(unreadable.CallCount(FileOp::CreateDirectoryA), 0u);
+    // Made by someone else between the test and the creation: that is success.
+    MemoryStagingFiles raced;
+    raced.FailCall(FileOp::CreateDirectoryA, kErrorAlreadyExists);
+    EXPECT_EQ(CreateDirectoryPath(raced, "C:\\A"), 1);
 }
 
 TEST(RemoveDirectoryTree, RemovesLinksAsLinksAndNothingOutsideTheFolder) {

@@ -71,15 +71,21 @@ TEST(Workflow, AQueueOfTheModelsNameOnAnotherDriverIsRePortedAndTheDefaultLeftAl
     EXPECT_EQ(world.spooler.defaultPrinter, u"Other");
     EXPECT_EQ(world.recorder.lines.back(),
               u"The printer(A4 Printer) installed,try to modify the port(LPT1:)");
+    ASSERT_FALSE(world.shell.starts.empty());  // and its properties window opens
+    EXPECT_EQ(world.shell.starts.back().request.parameters,
+              u" printui.dll, PrintUIEntry /p /n\"A4 Printer\" ");
 }
 
 TEST(Workflow, ACaseVariantDriverThatRefusesRegistrationStillCountsAsInstalled) {
     WorkflowWorld world;
     world.spooler.drivers.push_back({.name = u"A4 PRINTER"});
-    world.spooler.FailCall(SpoolerOp::AddPrinterDriverExW, 5);
+    // Refused without an error of its own, after enumerations that left 122.
+    world.spooler.FailCall(SpoolerOp::AddPrinterDriverExW, MemorySpooler::kLeaveLastError);
     EXPECT_EQ(world.Run(), InstallOutcome::QueueCreated);
     EXPECT_EQ(world.spooler.CallCount(SpoolerOp::DeletePrinterDriverExW), 0u);
     EXPECT_EQ(world.spooler.CallCount(SpoolerOp::UploadPrinterDriverPackageW), 0u);
+    EXPECT_EQ(world.recorder.lines[1],
+              u"\u5B89\u88C5\u9A71\u52A8\u5931\u8D25\uFF0CCode:1287--->m1287\r\n");
 }
 
 TEST(Workflow, NoSelectionOrAnIndexOutOfRangeInstallsTheFirstModel) {
@@ -127,6 +133,16 @@ TEST(Workflow, WithoutASystemFolderNeitherCertutilNorRundll32Starts) {
     world.shell.systemFolder.clear();
     EXPECT_EQ(world.Run(), InstallOutcome::QueueCreated);
     EXPECT_TRUE(world.shell.starts.empty());
+}
+
+TEST(Workflow, WithoutAProgramFilesFolderTheFilesAreStagedOnDriveC) {
+    WorkflowWorld world;
+    world.shell.programFilesFolder.clear();
+    world.files.AddFolder(u"C:");
+    EXPECT_EQ(world.Run(), InstallOutcome::QueueCreated);
+    EXPECT_EQ(world.shell.starts.at(0).request.parameters,
+              u"-addstore \"TrustedPublisher\" \"C:\\ZNWDriver\\DovEzuvar\\znw.cer\"");
+    EXPECT_EQ(world.files.Find(u"C:\\ZNWDriver\\DovEzuvar"), nullptr);
 }
 
 TEST(Workflow, OnArm64OnlyTheGpdIsCopiedAndDependentFilesHoldsJustIt) {

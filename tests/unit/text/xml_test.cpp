@@ -155,6 +155,7 @@ TEST(XmlReader, AttributesInOrderWithoutSeparatorsAndWithSpacesAroundTheEqualsSi
     EXPECT_NE(e.GetAttributeName(5).data(), nullptr);
     EXPECT_EQ(e.GetAttributeName(5), u"");
     EXPECT_EQ(e.GetAttributeValue(-1), u"");
+    EXPECT_EQ(e.GetAttributeValue(5), u"");
 }
 
 TEST(XmlReader, AttributesAreMappedForwardsEmptyNamesIncluded) {

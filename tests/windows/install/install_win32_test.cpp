@@ -187,6 +187,30 @@ TEST_F(InstallWin32Test, AFailedCreationReportsTheSpoolersError) {
     EXPECT_FALSE(IsPrinterInstalled(*spooler, model.queueName));
 }
 
+// Letters the portable model does not fold: the Windows program compares driver
+// names (lstrcmpiW) and typed names (ordinal) as the system folds them.
+TEST(NameComparisonWin32Test, DriverAndTypedNamesFoldLettersBeyondLatin1) {
+    const std::pair<std::u16string, std::u16string> pairs[] = {
+        {u"\u03B1 Printer", u"\u0391 Printer"},   // Greek alpha
+        {u"\u00FF Printer", u"\u0178 Printer"},   // y with diaeresis
+        {u"\uFF21 Printer", u"\uFF41 Printer"}};  // full-width A
+    for (const auto& [a, b] : pairs) {
+        SCOPED_TRACE(testing::Message() << "pair with U+" << std::hex << int(a[0]));
+        EXPECT_NE(CompareNamesIgnoreCase(a, b), 0);
+        EXPECT_EQ(CompareDriverNames(a, b), 0);
+        EXPECT_TRUE(SameNameIgnoringCase(a, b));
+        MemorySpooler spooler;
+        MemorySpooler::Driver driver;
+        driver.name = a;
+        spooler.drivers.push_back(driver);
+        PrinterModel model;
+        model.driverName = b;
+        EXPECT_TRUE(IsDriverInstalled(spooler, model));
+    }
+    EXPECT_FALSE(SameNameIgnoringCase(u"A4 Printer", u"A4 Printer "));
+    EXPECT_FALSE(SameNameIgnoringCase(u"A4 Printer", u"A3 Printer"));
+}
+
 TEST(SpoolerServiceWin32Test, TheSpoolerIsRestartedThroughTheServiceManager) {
     test::SpoolerServiceGuard keepState;
     if (keepState.initial() == 0) {
