@@ -59,6 +59,7 @@ std::vector<std::u16string> QueuesOnDriver(const std::vector<SpoolerEntry>& prin
 
 uint32_t DeleteDriverForRemoval(Spooler& spooler, std::u16string_view driverName) {
     const std::u16string name(driverName);
+    spooler.SetLastError(0);  // a stale 87 or 3001 would pick the wrong next step
     if (spooler.DeletePrinterDriverExW(name.c_str(),
                                        kDpdDeleteUnusedFiles | kDpdDeleteSpecificVersion, 3)) {
         return kErrorSuccess;
