@@ -13,7 +13,7 @@ bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
     return SameNameIgnoringCase(a, b);
 }
 
-enum class Switch { Quiet, Model, Port, Default, Log, Uninstall, Usage };
+enum class Switch { Quiet, Model, Port, Default, Log, Uninstall, Repair, NoRestart, Usage };
 
 struct SwitchName {
     std::u16string_view name;
@@ -22,9 +22,10 @@ struct SwitchName {
 };
 
 constexpr SwitchName kSwitches[] = {
-    {u"quiet", Switch::Quiet, false}, {u"model", Switch::Model, true},
-    {u"port", Switch::Port, true},    {u"default", Switch::Default, false},
-    {u"log", Switch::Log, true},      {u"uninstall", Switch::Uninstall, false},
+    {u"quiet", Switch::Quiet, false},   {u"model", Switch::Model, true},
+    {u"port", Switch::Port, true},      {u"default", Switch::Default, false},
+    {u"log", Switch::Log, true},        {u"uninstall", Switch::Uninstall, false},
+    {u"repair", Switch::Repair, false}, {u"norestart", Switch::NoRestart, false},
     {u"?", Switch::Usage, false},
 };
 
@@ -200,6 +201,11 @@ ParsedCommandLine ParseCommandLine(std::u16string_view arguments,
             case Switch::Log:
                 result.line.logPath = value;
                 break;
+            case Switch::Repair:
+                result.line.repair = true;
+                break;
+            case Switch::NoRestart:
+                break;  // nothing this program does needs a restart
             case Switch::Usage:
                 break;  // handled before the loop
         }
@@ -223,8 +229,8 @@ ParsedCommandLine ParseCommandLine(std::u16string_view arguments,
         return Invalid(u"Unknown model: \"" + *model + u"\"; the models are " + ModelList(models));
     }
     if (result.line.mode == RunMode::Uninstall) {
-        if (port || result.line.makeDefault) {
-            return Invalid(u"/port and /default do not go with /uninstall");
+        if (port || result.line.makeDefault || result.line.repair) {
+            return Invalid(u"/port, /default and /repair do not go with /uninstall");
         }
         return result;
     }
@@ -253,8 +259,9 @@ std::u16string UsageText(const std::vector<ModelName>& models) {
         u"Usage:\n"
         u"  TarnDovEzuvar.exe\n"
         u"      opens the installer window.\n"
-        u"  TarnDovEzuvar.exe /quiet /model NAME /port PORT [/default] [/log PATH]\n"
-        u"      installs a printer without any window.\n"
+        u"  TarnDovEzuvar.exe /quiet /model NAME /port PORT [/default] [/repair] [/log PATH]\n"
+        u"      installs a printer without any window; when it is installed and whole\n"
+        u"      already, changes nothing (but the default with /default).\n"
         u"  TarnDovEzuvar.exe /uninstall /model NAME [/log PATH]\n"
         u"      removes the model's printers and its driver, without any window.\n"
         u"\n"
@@ -264,8 +271,12 @@ std::u16string UsageText(const std::vector<ModelName>& models) {
         u"\n"
         u"  /port PORT   a port the spooler lists (USB001, COM1:, IP_10.0.0.5, ...),\n"
         u"               or auto for the first USB printer found\n"
-        u"  /default     makes the printer the default printer\n"
+        u"  /default     makes the printer the default printer of the user who runs\n"
+        u"               this; refused when run as LocalSystem, which has no user\n"
+        u"  /repair      installs afresh even when the printer is installed and whole\n"
         u"  /log PATH    writes the run's log to PATH and keeps it\n"
+        u"  /norestart   accepted and ignored: nothing here needs a restart, and the\n"
+        u"               exit code is never 3010\n"
         u"  /?           shows this text\n"
         u"\n"
         u"Switches start with / or - and ignore letter case; a value follows after a\n"
@@ -276,17 +287,57 @@ std::u16string UsageText(const std::vector<ModelName>& models) {
     return text;
 }
 
+namespace {
+
+std::u16string Joined(const std::vector<std::u16string>& names) {
+    std::u16string text;
+    for (const std::u16string& name : names) {
+        text += (text.empty() ? u"" : u", ") + name;
+    }
+    return text.empty() ? std::u16string(u"none") : text;
+}
+
+std::u16string Decimal(uint32_t value) {
+    const std::string digits = std::to_string(value);
+    return std::u16string(digits.begin(), digits.end());
+}
+
+}  // namespace
+
 RunVerdict DecideExitCode(const RunFacts& facts) {
+    const bool install = facts.mode == RunMode::Install;
     if (!facts.commandLineValid) {
         return {kExitInvalidCommandLine, u"invalid command line"};
+    }
+    if (install && facts.makeDefault && facts.runsAsLocalSystem) {
+        return {kExitInvalidCommandLine,
+                u"/default does not go with a run as LocalSystem: the default printer belongs "
+                u"to each user. Leave /default out here and set it in each user's session, "
+                u"e.g. rundll32 printui.dll,PrintUIEntry /y /n \"" +
+                    facts.model + u"\""};
+    }
+    if (facts.lockRefused) {
+        return {kExitInstallFailure, u"the installer's lock cannot be taken"};
     }
     if (!facts.lockTaken) {
         return {kExitAnotherInstallRunning, u"another installation is running"};
     }
-    if (facts.mode == RunMode::Install && !facts.portFound) {
+    if (install && !facts.portListed) {
+        return {kExitInstallFailure, u"the spooler does not list the port " + facts.requestedPort +
+                                         u"; it lists " + Joined(facts.spoolerPorts)};
+    }
+    if (install && facts.portAuto && facts.usbPorts.empty()) {
         return {kExitInstallFailure, u"no USB printer was found"};
     }
+    if (install && facts.portAuto && facts.usbPorts.size() > 1) {
+        return {kExitInstallFailure, u"more than one USB printer is connected (" +
+                                         Joined(facts.usbPorts) + u"); name one with /port"};
+    }
     const EndState& end = facts.end;
+    if (!end.listsRead) {
+        return {kExitInstallFailure,
+                u"the spooler's lists cannot be read (error " + Decimal(end.readError) + u")"};
+    }
     if (facts.mode == RunMode::Uninstall) {
         if (end.driverInstalled) {
             return {kExitInstallFailure, u"the driver is still installed"};
@@ -296,8 +347,15 @@ RunVerdict DecideExitCode(const RunFacts& facts) {
         }
         return {kExitSuccess, {}};
     }
+    if (!facts.workflowSucceeded) {
+        return {kExitInstallFailure, u"the installation failed"};
+    }
     if (!end.driverInstalled) {
         return {kExitInstallFailure, u"the driver is not installed"};
+    }
+    if (!end.driverFilesWhole) {
+        return {kExitInstallFailure,
+                u"the driver's files are not this package's: " + end.driverFilesProblem};
     }
     if (!end.queueExists) {
         return {kExitInstallFailure, u"the printer does not exist"};
@@ -312,6 +370,14 @@ RunVerdict DecideExitCode(const RunFacts& facts) {
         return {kExitInstallFailure, u"the printer is not the default printer"};
     }
     return {kExitSuccess, {}};
+}
+
+bool InstalledAndWhole(const RunFacts& facts) {
+    RunFacts check = facts;
+    check.mode = RunMode::Install;
+    check.makeDefault = false;
+    check.workflowSucceeded = true;
+    return DecideExitCode(check).exitCode == kExitSuccess;
 }
 
 std::u16string ResultLine(const RunFacts& facts, const RunVerdict& verdict) {

@@ -42,6 +42,7 @@ struct CommandLine {
     std::u16string port;  // as given; empty when portAuto
     bool portAuto = false;
     bool makeDefault = false;
+    bool repair = false;     // install even when the model is installed and whole
     std::u16string logPath;  // empty: the per-run log in the temporary folder
 };
 
@@ -67,19 +68,31 @@ std::u16string UsageText(const std::vector<ModelName>& models);
 
 // What the end of a quiet run found in the spooler for the model.
 struct EndState {
-    bool driverInstalled = false;  // a driver of the model's name (letter case ignored)
-    bool queueExists = false;      // a queue of the model's name
-    std::u16string queuePort;      // that queue's port
-    std::u16string queueDriver;    // that queue's driver
-    bool queueIsDefault = false;   // that queue is the default printer
-    size_t queuesOnDriver = 0;     // queues of any name on the model's driver
+    bool listsRead = true;              // both enumerations succeeded
+    uint32_t readError = 0;             // the last error of the one that failed
+    bool driverFilesWhole = false;      // the driver's files are this package's (size, CRC-32)
+    std::u16string driverFilesProblem;  // which file is missing or differs
+    bool driverInstalled = false;       // a driver of the model's name (letter case ignored)
+    bool queueExists = false;           // a queue of the model's name
+    std::u16string queuePort;           // that queue's port
+    std::u16string queueDriver;         // that queue's driver
+    bool queueIsDefault = false;        // that queue is the default printer
+    size_t queuesOnDriver = 0;          // queues of any name on the model's driver
 };
 
 // Everything the exit code depends on, in the order the run learns it.
 struct RunFacts {
-    bool commandLineValid = true;  // parsed, and the port is one the spooler lists
-    bool lockTaken = true;         // no other quiet run holds the installer's lock
-    bool portFound = true;         // "/port auto" found a USB printer
+    bool commandLineValid = true;    // parsed
+    bool runsAsLocalSystem = false;  // then /default has no user to give a default to
+    bool lockTaken = true;           // no other quiet run holds the installer's lock
+    bool lockRefused = false;        // the lock could not be created or opened at all
+    // The requested port and the ports the spooler lists, when it lists no such port.
+    bool portListed = true;
+    std::u16string requestedPort;
+    std::vector<std::u16string> spoolerPorts;
+    bool portAuto = false;                 // "/port auto"
+    std::vector<std::u16string> usbPorts;  // what its detection found
+    bool workflowSucceeded = true;  // the installation reached its success path (or was not needed)
     RunMode mode = RunMode::Install;
     std::u16string model;  // display name: driver and queue name
     std::u16string port;   // the port the queue must be on
@@ -92,12 +105,20 @@ struct RunVerdict {
     std::u16string reason;  // what was found wrong; empty for success
 };
 
-// 1639 for an invalid command line, then 1618 when the lock is held, then 1603
-// when no USB port was found; otherwise 0 only when the end state proves the
-// work done: after an install the driver, the queue on the requested port and
-// the model's driver, and the default printer when asked for; after an
-// uninstall no driver and no queue of the model's driver.
+// 1639 only for what the command line itself gets wrong (/default as
+// LocalSystem among it), then 1618 when another run holds the lock; 1603 for
+// every state of the machine: a lock that cannot be had, a port the spooler does
+// not list, no USB printer or more than one for "/port auto", unreadable
+// spooler lists, an installation that failed. Otherwise 0 only when the end
+// state proves the work done: after an install the driver with this package's
+// files, the queue on the requested port and the model's driver, and the
+// default printer when asked for; after an uninstall no driver and no queue of
+// the model's driver.
 RunVerdict DecideExitCode(const RunFacts& facts);
+
+// The end check of an install without its default printer: the model is
+// installed, whole and on the port, so a quiet install has nothing to do.
+bool InstalledAndWhole(const RunFacts& facts);
 
 // The one line a quiet run ends with, e.g. "A4 Printer installed on USB001.
 // Exit code 0." or "A4 Printer not installed: ... Exit code 1603."

@@ -3,6 +3,7 @@
 #include "app/command_line.h"
 #include "app/unattended.h"
 #include "archive/archive.h"
+#include "install/driver.h"
 #include "log/log.h"
 #include "install/staging_win32.h"
 #include "log/log_file_win32.h"
@@ -11,6 +12,8 @@
 #include "spooler/spooler.h"
 #include "system/system.h"
 #include "text/text.h"
+
+#include <zlib.h>
 
 #include <memory>
 #include <string>
@@ -79,23 +82,38 @@ class RunLog {
         if (logPath.empty()) {
             return;
         }
-        requested_ = FullPath(logPath);
-        const std::wstring wide = Wide(requested_);
+        const std::u16string requested = FullPath(logPath);
+        const std::wstring wide = Wide(requested);
+        std::string ansi = Ansi(requested);
         if (IsLinkAt(wide)) {
-            console_.Err(u"The log path " + requested_ +
-                         u" is a link and is not used; the run goes on without that log.");
+            FallBack(u"The log path " + requested + u" is a link and is not used");
             return;
         }
-        std::string ansi = Ansi(requested_);
         if (ansi.empty() || !CreateLogFile(ansi)) {
-            console_.Err(u"The log file " + requested_ +
-                         u" cannot be written; the run goes on without that log.");
+            FallBack(u"The log file " + requested + u" cannot be written");
             return;
         }
+        requested_ = requested;
         path_ = std::move(ansi);
     }
 
     bool Requested() const { return !requested_.empty(); }
+
+    // A line of the run: to its log and to standard error alike.
+    void Report(std::u16string_view line) {
+        Write(line);
+        console_.Err(line);
+    }
+
+    // The result line; the per-run log is kept when the run failed or stands in
+    // for a /log file. Answers the exit code.
+    int Finish(const RunFacts& facts, const RunVerdict& verdict) {
+        Report(ResultLine(facts, verdict));
+        if (verdict.exitCode != kExitSuccess || fellBack_) {
+            KeepForFailure();
+        }
+        return static_cast<int>(verdict.exitCode);
+    }
 
     void Write(std::u16string_view line) {
         const std::string& path = Requested() ? path_ : GetLogFilePath();
@@ -122,9 +140,67 @@ class RunLog {
     }
 
   private:
+    // The run still gets a log: the per-run one, kept.
+    void FallBack(std::u16string_view why) {
+        fellBack_ = true;
+        Report(std::u16string(why) + u"; the run logs to the per-run log instead.");
+    }
+
     QuietConsole& console_;
     std::u16string requested_;
-    std::string path_;  // empty when the /log file was refused: nothing is written
+    std::string path_;
+    bool fellBack_ = false;
+};
+
+// Intune and Configuration Manager run installs as SYSTEM, whose default
+// printer is no user's.
+bool RunsAsLocalSystem() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return false;
+    }
+    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+    DWORD size = 0;
+    const bool system =
+        GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+        IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, WinLocalSystemSid);
+    CloseHandle(token);
+    return system;
+}
+
+// Files read from disk without following a link; items as the program's own
+// archive records them.
+class Win32Fingerprints final : public FingerprintSource {
+  public:
+    std::optional<FileFingerprint> OfFile(std::u16string_view path) override {
+        HANDLE file =
+            CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return std::nullopt;
+        }
+        FileFingerprint print;
+        std::vector<BYTE> chunk(64 * 1024);
+        DWORD read = 0;
+        bool ok = true;
+        uLong crc = crc32(0, nullptr, 0);
+        while ((ok = ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &read,
+                              nullptr) != 0) &&
+               read > 0) {
+            crc = crc32(crc, chunk.data(), read);
+            print.size += read;
+        }
+        CloseHandle(file);
+        print.crc32 = static_cast<uint32_t>(crc);
+        return ok ? std::optional(print) : std::nullopt;
+    }
+    std::optional<FileFingerprint> OfItem(std::u16string_view archivePath) override {
+        ArchiveItemInfo info;
+        if (!DescribeRegisteredItem(archivePath, info)) {
+            return std::nullopt;
+        }
+        return FileFingerprint{info.uncompressedSize, info.crc32};
+    }
 };
 
 // The workflow's log lines go to the run's log.
@@ -183,106 +259,124 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
     BuildModelCatalogue(catalogue);
     const ParsedCommandLine parsed = ParseCommandLine(
         std::u16string_view(reinterpret_cast<const char16_t*>(arguments)), catalogue.modelNames);
-    RunFacts facts;
     if (parsed.valid && parsed.line.mode == RunMode::Usage) {
-        const std::u16string usage = UsageText(catalogue.modelNames);
+        // No window, ever: under SYSTEM nobody could close it.
         if (console.HasOutput()) {
-            console.Out(usage);
-        } else {
-            MessageBoxW(nullptr, Wide(usage).c_str(), kProgramTitle, MB_ICONINFORMATION | MB_OK);
+            console.Out(UsageText(catalogue.modelNames));
         }
         return kExitSuccess;
     }
+    RunFacts facts;
     if (!parsed.valid) {
         facts.commandLineValid = false;
-        console.Err(parsed.error);
-        console.Err(u"TarnDovEzuvar.exe /? shows the usage.");
-        const RunVerdict verdict = DecideExitCode(facts);
-        console.Err(ResultLine(facts, verdict));
-        return static_cast<int>(verdict.exitCode);
+        RunLog log(console, u"");
+        log.Report(parsed.error);
+        log.Report(u"TarnDovEzuvar.exe /? shows the usage.");
+        return log.Finish(facts, DecideExitCode(facts));
     }
     const CommandLine& line = parsed.line;
     facts.mode = line.mode;
     facts.model = catalogue.modelNames[line.model].displayName;
     facts.makeDefault = line.makeDefault;
-
-    std::unique_ptr<Spooler> spooler = CreateWin32Spooler();
-    if (line.mode == RunMode::Install && !line.portAuto) {
-        facts.port = FindPort(line.port, ReadPortNames(*spooler));
-        if (facts.port.empty()) {
-            facts.commandLineValid = false;
-            console.Err(u"Unknown port: " + line.port + u"; the spooler does not list it.");
-            const RunVerdict verdict = DecideExitCode(facts);
-            console.Err(ResultLine(facts, verdict));
-            return static_cast<int>(verdict.exitCode);
-        }
+    facts.runsAsLocalSystem = RunsAsLocalSystem();
+    if (line.mode == RunMode::Install && line.makeDefault && facts.runsAsLocalSystem) {
+        RunLog log(console, u"");
+        return log.Finish(facts, DecideExitCode(facts));
     }
 
     HANDLE lock = nullptr;
     const LockState lockState = TakeInstallerLock(&lock);
     if (lockState != LockState::Taken) {
-        facts.lockTaken = lockState != LockState::HeldElsewhere;
-        console.Err(lockState == LockState::HeldElsewhere
-                        ? u"Another installation is running: the installer's lock is held."
-                        : u"The installer's lock cannot be taken.");
-        RunVerdict verdict = DecideExitCode(facts);
-        if (lockState == LockState::Failed) {
-            verdict = {kExitInstallFailure, u"the installer's lock cannot be taken"};
-        }
-        console.Err(ResultLine(facts, verdict));
-        return static_cast<int>(verdict.exitCode);
+        facts.lockTaken = false;
+        facts.lockRefused = lockState != LockState::HeldElsewhere;
+        // The /log file may be the log of the run that holds the lock: never empty it.
+        RunLog log(console, u"");
+        log.Report(lockState == LockState::HeldElsewhere
+                       ? u"Another installation is running: the installer's lock is held."
+                       : u"The installer's lock cannot be taken.");
+        return log.Finish(facts, DecideExitCode(facts));
     }
 
     RunLog log(console, line.logPath);
     LoadTexts(instance);
-    // Lines of the run go to its log and to standard error alike.
-    const RunReporter report = [&](std::u16string_view text) {
-        log.Write(text);
-        console.Err(text);
+    const RunReporter report = [&](std::u16string_view text) { log.Report(text); };
+    auto finish = [&](const RunVerdict& verdict) {
+        const int code = log.Finish(facts, verdict);
+        ReleaseTexts();
+        CloseHandle(lock);
+        return code;
     };
-    if (line.mode == RunMode::Install && line.portAuto) {
-        const UsbPortList found = DetectUsbPrinterPorts(*CreateWin32DeviceSetup());
-        if (found.empty()) {
-            facts.portFound = false;
-            report(u"/port auto: no USB printer was found");
-        } else {
-            facts.port = found.front();
-            report(u"/port auto: the USB printer's port is " + facts.port);
+
+    std::unique_ptr<Spooler> spooler = CreateWin32Spooler();
+    if (line.mode == RunMode::Install && !line.portAuto) {
+        facts.spoolerPorts = ReadPortNames(*spooler);
+        facts.port = FindPort(line.port, facts.spoolerPorts);
+        if (facts.port.empty()) {
+            facts.portListed = false;
+            facts.requestedPort = line.port;
+            return finish(DecideExitCode(facts));
         }
     }
-    if (line.mode == RunMode::Install && facts.portFound) {
-        QuietUi ui(report);
-        QuietInstallLog installLog(log);
-        QuietShell shell(report);
-        Win32SystemFacts systemFacts;
-        Win32SystemMessages messages;
-        Win32StagingFiles files;
-        std::unique_ptr<ServiceControl> services = CreateWin32ServiceControl();
-        std::unique_ptr<Clock> clock = CreateWin32Clock();
-        InstallPlatform platform{*spooler, *services, shell,          files,      systemFacts,
-                                 *clock,   messages,  GetTextTable(), installLog, ui};
-        InstallQuietly(platform,
-                       MakeInstallRequest(catalogue, static_cast<int>(line.model), facts.port,
-                                          line.makeDefault ? 1 : 0),
-                       report);
+    if (line.mode == RunMode::Install && line.portAuto) {
+        facts.portAuto = true;
+        facts.usbPorts = DetectUsbPrinterPorts(*CreateWin32DeviceSetup());
+        if (facts.usbPorts.size() != 1) {
+            return finish(DecideExitCode(facts));
+        }
+        facts.port = facts.usbPorts.front();
+        report(u"/port auto: the USB printer's port is " + facts.port);
+    }
+
+    Win32SystemFacts systemFacts;
+    const InstallRequest request = MakeInstallRequest(catalogue, static_cast<int>(line.model),
+                                                      facts.port, line.makeDefault ? 1 : 0);
+    const std::vector<std::u16string> driverItems = DriverDirectoryItems(
+        request.model, request.dataFile, DetectInstallArchitecture(systemFacts));
+    Win32Fingerprints fingerprints;
+    auto lookAtSpooler = [&] {
+        facts.end = LookAtSpooler(*spooler, facts.model);
+        if (line.mode == RunMode::Install && facts.end.driverInstalled) {
+            facts.end.driverFilesProblem =
+                CompareDriverFiles(*spooler, fingerprints, facts.model, driverItems);
+            facts.end.driverFilesWhole = facts.end.driverFilesProblem.empty();
+        }
+    };
+
+    if (line.mode == RunMode::Install) {
+        lookAtSpooler();
+        if (!line.repair && InstalledAndWhole(facts)) {
+            // A logon script runs this at every logon: the printer and its jobs stay.
+            report(facts.model + u" is already installed on " + facts.port +
+                   u" with this package's files; nothing is changed (/repair installs afresh).");
+            if (line.makeDefault && !facts.end.queueIsDefault) {
+                spooler->SetDefaultPrinterW(request.model.queueName.c_str());
+            }
+        } else {
+            QuietUi ui(report);
+            QuietInstallLog installLog(log);
+            QuietShell shell(report);
+            Win32SystemMessages messages;
+            Win32StagingFiles files;
+            std::unique_ptr<ServiceControl> services = CreateWin32ServiceControl();
+            std::unique_ptr<Clock> clock = CreateWin32Clock();
+            InstallPlatform platform{*spooler, *services, shell,          files,      systemFacts,
+                                     *clock,   messages,  GetTextTable(), installLog, ui};
+            const InstallOutcome outcome = InstallQuietly(platform, request, report);
+            facts.workflowSucceeded =
+                outcome == InstallOutcome::QueueCreated || outcome == InstallOutcome::QueueReported;
+        }
     }
     if (line.mode == RunMode::Uninstall) {
         std::unique_ptr<ServiceControl> services = CreateWin32ServiceControl();
         std::unique_ptr<Clock> clock = CreateWin32Clock();
-        UninstallModel(*spooler, *services, *clock,
-                       ReportsVistaOrLater(Win32SystemFacts().QueryReportedVersion()), facts.model,
-                       report);
+        if (!UninstallModel(*spooler, *services, *clock,
+                            ReportsVistaOrLater(systemFacts.QueryReportedVersion()), facts.model,
+                            report)) {
+            report(u"The spooler's lists cannot be read: nothing was removed.");
+        }
     }
-    facts.end = LookAtSpooler(*spooler, facts.model);
-    const RunVerdict verdict = DecideExitCode(facts);
-    const std::u16string result = ResultLine(facts, verdict);
-    report(result);
-    if (verdict.exitCode != kExitSuccess) {
-        log.KeepForFailure();
-    }
-    ReleaseTexts();
-    CloseHandle(lock);
-    return static_cast<int>(verdict.exitCode);
+    lookAtSpooler();
+    return finish(DecideExitCode(facts));
 }
 
 }  // namespace tde

@@ -12,6 +12,15 @@ std::u16string_view Text(const char16_t* text) {
     return text != nullptr ? text : u"";
 }
 
+bool Read(const SpoolerBuffer& buffer) {
+    return buffer.outcome == SpoolerFetch::Filled || buffer.outcome == SpoolerFetch::NothingNeeded;
+}
+
+std::u16string_view FileName(std::u16string_view path) {
+    const size_t slash = path.find_last_of(u"\\/");
+    return slash == std::u16string_view::npos ? path : path.substr(slash + 1);
+}
+
 }  // namespace
 
 EndState ReadEndState(Spooler& spooler, std::u16string_view model) {
@@ -20,6 +29,11 @@ EndState ReadEndState(Spooler& spooler, std::u16string_view model) {
         FetchTwice(spooler, [&](uint8_t* buffer, uint32_t size, uint32_t* needed, uint32_t* count) {
             return spooler.EnumPrinterDriversW(1, buffer, size, needed, count);
         });
+    if (!Read(drivers)) {
+        end.listsRead = false;
+        end.readError = drivers.error;
+        return end;
+    }
     uint32_t driverCount = 0;
     const DriverInfo1* driver = drivers.Records<DriverInfo1>(&driverCount);
     for (uint32_t i = 0; i < driverCount; ++i) {
@@ -30,6 +44,11 @@ EndState ReadEndState(Spooler& spooler, std::u16string_view model) {
             return spooler.EnumPrintersW(kPrinterEnumLocal | kPrinterEnumConnections, 2, buffer,
                                          size, needed, count);
         });
+    if (!Read(printers)) {
+        end.listsRead = false;
+        end.readError = printers.error;
+        return end;
+    }
     uint32_t printerCount = 0;
     const PrinterInfo2* printer = printers.Records<PrinterInfo2>(&printerCount);
     for (uint32_t i = 0; i < printerCount; ++i) {
@@ -44,6 +63,71 @@ EndState ReadEndState(Spooler& spooler, std::u16string_view model) {
         }
     }
     return end;
+}
+
+std::u16string CompareDriverFiles(Spooler& spooler, FingerprintSource& fingerprints,
+                                  std::u16string_view driverName,
+                                  const std::vector<std::u16string>& items) {
+    const SpoolerBuffer drivers =
+        FetchTwice(spooler, [&](uint8_t* buffer, uint32_t size, uint32_t* needed, uint32_t* count) {
+            return spooler.EnumPrinterDriversW(6, buffer, size, needed, count);
+        });
+    uint32_t count = 0;
+    const DriverInfo6* records = drivers.Records<DriverInfo6>(&count);
+    const DriverInfo6* record = nullptr;
+    for (uint32_t i = 0; i < count && record == nullptr; ++i) {
+        if (SameName(Text(records[i].pName), driverName)) {
+            record = &records[i];
+        }
+    }
+    if (record == nullptr) {
+        return u"the spooler reports no files for the driver";
+    }
+    // Dependent files may come as bare names beside the driver module.
+    const std::u16string_view driverPath = Text(record->pDriverPath);
+    const std::u16string folder(
+        driverPath.substr(0, driverPath.size() - FileName(driverPath).size()));
+    std::vector<std::u16string> files;
+    for (const char16_t* path :
+         {record->pDriverPath, record->pDataFile, record->pConfigFile, record->pHelpFile}) {
+        if (path != nullptr && *path != 0) {
+            files.emplace_back(path);
+        }
+    }
+    // The list ends at an empty name, and never past the buffer the records live in.
+    const char16_t* begin = reinterpret_cast<const char16_t*>(drivers.bytes.get());
+    const char16_t* end = begin + drivers.size / sizeof(char16_t);
+    for (const char16_t* p = record->pDependentFiles;
+         p != nullptr && p >= begin && p < end && *p != 0;) {
+        const char16_t* stop = p;
+        while (stop < end && *stop != 0) {
+            ++stop;
+        }
+        const std::u16string_view name(p, static_cast<size_t>(stop - p));
+        files.push_back(FileName(name) == name ? folder + std::u16string(name)
+                                               : std::u16string(name));
+        p = stop + 1;
+    }
+    for (const std::u16string& item : items) {
+        const std::u16string_view name = FileName(item);
+        const std::u16string* file = nullptr;
+        for (const std::u16string& candidate : files) {
+            if (SameName(FileName(candidate), name)) {
+                file = &candidate;
+                break;
+            }
+        }
+        if (file == nullptr) {
+            return std::u16string(name) + u" is not among the driver's files";
+        }
+        const std::optional<FileFingerprint> expected = fingerprints.OfItem(item);
+        const std::optional<FileFingerprint> found = fingerprints.OfFile(*file);
+        if (!expected || !found || !(*expected == *found)) {
+            return *file + (found ? u" differs from this package's " : u" cannot be read for ") +
+                   std::u16string(name);
+        }
+    }
+    return {};
 }
 
 std::vector<std::u16string> QueuesOnDriver(const std::vector<SpoolerEntry>& printers,
@@ -74,10 +158,14 @@ uint32_t DeleteDriverForRemoval(Spooler& spooler, std::u16string_view driverName
     return error;
 }
 
-void UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
+bool UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
                     bool reportsVistaOrLater, std::u16string_view model,
                     const RunReporter& report) {
     report(u"Start uninstall");
+    // Lists that cannot be read would look like nothing to remove.
+    if (!ReadEndState(spooler, model).listsRead) {
+        return false;
+    }
     std::vector<SpoolerEntry> drivers;
     std::vector<SpoolerEntry> printers;
     EnumInstalledDrivers(spooler, reportsVistaOrLater, drivers);
@@ -106,6 +194,7 @@ void UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
             spooler.DeletePrinterDriverPackageW(driver.infPath.c_str());
         }
     }
+    return true;
 }
 
 InstallOutcome InstallQuietly(InstallPlatform& platform, InstallRequest request,

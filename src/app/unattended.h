@@ -7,6 +7,7 @@
 #include "spooler/spooler.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,9 +18,36 @@ namespace tde {
 using RunReporter = std::function<void(std::u16string_view line)>;
 
 // What the spooler holds for the model: its driver (name compared without letter
-// case), its queue and the queues on its driver. The default printer is the
-// caller's to add.
+// case), its queue and the queues on its driver, and whether both lists could be
+// read at all. The driver's files and the default printer are the caller's to add.
 EndState ReadEndState(Spooler& spooler, std::u16string_view model);
+
+// The length and CRC-32 of a file's bytes.
+struct FileFingerprint {
+    uint32_t size = 0;
+    uint32_t crc32 = 0;
+    bool operator==(const FileFingerprint&) const = default;
+};
+
+// Where fingerprints come from: files on disk, and the items of this package
+// as its archive's directory records them.
+class FingerprintSource {
+  public:
+    virtual ~FingerprintSource() = default;
+    // The file at the full path, read without following a link; nullopt when it
+    // cannot be read.
+    virtual std::optional<FileFingerprint> OfFile(std::u16string_view path) = 0;
+    // nullopt when the archive has no such item.
+    virtual std::optional<FileFingerprint> OfItem(std::u16string_view archivePath) = 0;
+};
+
+// Empty when the spooler's record of the driver (level 6: driver, data,
+// configuration, help and dependent files, at the full paths the spooler
+// reports) holds each item under its file name with the item's size and
+// CRC-32; otherwise what is missing or differs.
+std::u16string CompareDriverFiles(Spooler& spooler, FingerprintSource& fingerprints,
+                                  std::u16string_view driverName,
+                                  const std::vector<std::u16string>& items);
 
 // The printers whose driver is the model's, letter case ignored, in list order.
 std::vector<std::u16string> QueuesOnDriver(const std::vector<SpoolerEntry>& printers,
@@ -33,8 +61,9 @@ uint32_t DeleteDriverForRemoval(Spooler& spooler, std::u16string_view driverName
 // Removes what installing the model leaves in the spooler: each queue on the
 // model's driver (named through `report`), then each driver of the model's name
 // with one spooler restart while it is in use and, once deleted, its package.
-// The certificate stays. Failures are left to the end check.
-void UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
+// The certificate stays. False, with nothing touched, when the spooler's lists
+// cannot be read; other failures are left to the end check.
+bool UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
                     bool reportsVistaOrLater, std::u16string_view model, const RunReporter& report);
 
 // What a run without a window shows: no window; each tip becomes a line.

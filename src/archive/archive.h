@@ -54,6 +54,7 @@ struct ArchiveItemInfo {
     uint64_t modificationTime = 0;
     uint32_t compressedSize = 0;  // includes the 12-byte encryption header
     uint32_t uncompressedSize = 0;
+    uint32_t crc32 = 0;  // of the uncompressed bytes, as the central directory records it
 };
 
 // An open archive over a memory image that its opener keeps alive and unchanged
@@ -171,6 +172,11 @@ void ReleaseResources();
 // "File is empty", "File too large", "Could not unzip file", "Error opening
 // file", "Could not read file").
 bool FetchResourceFile(std::u16string_view name, std::vector<uint8_t>& bytes, std::string& error);
+
+// What the registered archive's directory records of the item at the path ("\"
+// separators, letter case ignored), without reading its data. False when no
+// archive is registered or it has no such item.
+bool DescribeRegisteredItem(std::u16string_view path, ArchiveItemInfo& info);
 
 // ---------------------------------------------------------------------------
 // Extraction to disk

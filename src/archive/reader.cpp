@@ -466,6 +466,7 @@ ArchiveStatus ArchiveReader::DescribeCurrent(ArchiveItemInfo& info) {
     }
     result.compressedSize = e.compressedSize;
     result.uncompressedSize = e.uncompressedSize;
+    result.crc32 = e.crc;
 
     cache_ = result;
     cacheIndex_ = currentIndex_;

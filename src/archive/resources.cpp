@@ -160,6 +160,13 @@ void ReleaseResources() {
     CUiResources::ReleaseResources();
 }
 
+bool DescribeRegisteredItem(std::u16string_view path, ArchiveItemInfo& info) {
+    ArchiveReader* reader = CUiResources::GetArchiveHandle();
+    int32_t index = -1;
+    return reader != nullptr &&
+           FindItem(reader, ToItemName(path), true, index, &info) == ArchiveStatus::Ok;
+}
+
 bool FetchResourceFile(std::u16string_view name, std::vector<uint8_t>& bytes, std::string& error) {
     bytes.clear();
     error.clear();

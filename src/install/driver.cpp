@@ -92,6 +92,14 @@ const std::vector<std::u16string>& DriverItemsFor(const PrinterModel& model,
     }
 }
 
+std::vector<std::u16string> DriverDirectoryItems(const PrinterModel& model,
+                                                 std::u16string_view dataFile,
+                                                 InstallArchitecture architecture) {
+    std::vector<std::u16string> items = DriverItemsFor(model, architecture);
+    items.push_back(u"driver\\pos\\" + std::u16string(dataFile));
+    return items;
+}
+
 std::vector<DriverFileFailure> CopyDriverFiles(Spooler& spooler, StagingFiles& files,
                                                const PrinterModel& model,
                                                std::u16string_view dataFile,
@@ -99,8 +107,7 @@ std::vector<DriverFileFailure> CopyDriverFiles(Spooler& spooler, StagingFiles& f
                                                std::u16string& dependentFiles) {
     dependentFiles.clear();
     const std::u16string directory = GetDriverDirectory(spooler);
-    std::vector<std::u16string> items = DriverItemsFor(model, architecture);
-    items.push_back(u"driver\\pos\\" + std::u16string(dataFile));
+    const std::vector<std::u16string> items = DriverDirectoryItems(model, dataFile, architecture);
 
     std::vector<DriverFileFailure> failures;
     for (const std::u16string& item : items) {

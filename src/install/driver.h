@@ -41,6 +41,12 @@ std::u16string GetDriverDirectory(Spooler& spooler);
 const std::vector<std::u16string>& DriverItemsFor(const PrinterModel& model,
                                                   InstallArchitecture architecture);
 
+// The archive items that go into the driver directory: the architecture's list,
+// then the GPD item "driver\pos\" + dataFile.
+std::vector<std::u16string> DriverDirectoryItems(const PrinterModel& model,
+                                                 std::u16string_view dataFile,
+                                                 InstallArchitecture architecture);
+
 struct DriverFileFailure {
     std::u16string item;  // the archive item
     uint32_t error = 0;   // the last error after the failure

@@ -11,8 +11,17 @@ SpoolerBuffer FetchTwice(Spooler& spooler,
     SpoolerBuffer result;
     uint32_t needed = 0;
     uint32_t returned = 0;
-    call(nullptr, 0, &needed, &returned);
+    spooler.SetLastError(0);
+    const bool answered = call(nullptr, 0, &needed, &returned);
     if (needed == 0) {
+        // An empty list answers TRUE; a spooler that cannot be reached answers
+        // FALSE with its reason, which is no empty list.
+        const uint32_t error = spooler.LastError();
+        if (!answered && error != kErrorSuccess && error != kErrorInsufficientBuffer) {
+            result.outcome = SpoolerFetch::QueryFailed;
+            result.error = error;
+            return result;
+        }
         result.outcome = SpoolerFetch::NothingNeeded;
         return result;
     }

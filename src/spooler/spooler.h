@@ -227,6 +227,7 @@ enum class SpoolerFetch {
     NothingNeeded,     // the size query answered 0 bytes
     AllocationFailed,  // the size could not be allocated
     FillFailed,        // the call into the buffer failed
+    QueryFailed,       // the size query failed, and not for want of a buffer
 };
 
 struct SpoolerBuffer {
@@ -234,7 +235,7 @@ struct SpoolerBuffer {
     std::unique_ptr<uint8_t[]> bytes;
     uint32_t size = 0;   // bytes allocated: exactly what the size query asked for
     uint32_t count = 0;  // records the second call reported
-    uint32_t error = 0;  // last error after a failed fill
+    uint32_t error = 0;  // last error after a failed fill or size query
 
     // The records, never more than the buffer holds; none when the fill failed.
     template <typename Record>

@@ -127,7 +127,7 @@ bool DriverInstalled(const std::wstring& name) {
 }
 
 struct Queue {
-    std::wstring name, port, driver;
+    std::wstring name, port, driver, comment;
 };
 
 std::vector<Queue> Queues() {
@@ -142,9 +142,38 @@ std::vector<Queue> Queues() {
     for (DWORD i = 0; i < count; ++i) {
         queues.push_back({printers[i].pPrinterName,
                           printers[i].pPortName ? printers[i].pPortName : L"",
-                          printers[i].pDriverName ? printers[i].pDriverName : L""});
+                          printers[i].pDriverName ? printers[i].pDriverName : L"",
+                          printers[i].pComment ? printers[i].pComment : L""});
     }
     return queues;
+}
+
+std::wstring CommentOf(const std::wstring& name) {
+    for (const Queue& queue : Queues()) {
+        if (queue.name == name) {
+            return queue.comment;
+        }
+    }
+    return L"(no queue)";
+}
+
+// Sets a queue's comment, as a shop might between two runs.
+bool SetComment(const std::wstring& name, const wchar_t* comment) {
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    HANDLE printer = nullptr;
+    if (!OpenPrinterW(const_cast<wchar_t*>(name.c_str()), &printer, &defaults)) {
+        return false;
+    }
+    DWORD needed = 0;
+    GetPrinterW(printer, 2, nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed + 1);
+    bool set = GetPrinterW(printer, 2, buffer.data(), needed, &needed);
+    if (set) {
+        reinterpret_cast<PRINTER_INFO_2W*>(buffer.data())->pComment = const_cast<wchar_t*>(comment);
+        set = SetPrinterW(printer, 2, buffer.data(), 0);
+    }
+    ClosePrinter(printer);
+    return set;
 }
 
 std::wstring DefaultPrinter() {
@@ -164,7 +193,6 @@ TEST(QuietE2E, InvalidCommandLinesGive1639WithoutTouchingAnything) {
         L"/quiet /model \"A4 Printer\" /port LPT1: /silent",
         L"/quiet /model \"A9 Printer\" /port LPT1:",
         L"-quiet -model:\"A4 Printer\"",
-        L"/quiet /model \"A4 Printer\" /port NOPORT9:",
         L"/uninstall /model",
     };
     for (const wchar_t* line : lines) {
@@ -177,6 +205,11 @@ TEST(QuietE2E, InvalidCommandLinesGive1639WithoutTouchingAnything) {
     const Outcome usage = RunInstaller(L"-?");
     EXPECT_EQ(usage.exitCode, 0u);
     EXPECT_NE(usage.output.find("/uninstall /model NAME"), std::string::npos) << usage.output;
+    // The machine's state is no command-line error.
+    const Outcome port = RunInstaller(L"/quiet /model \"A4 Printer\" /port NOPORT9:");
+    EXPECT_EQ(port.exitCode, 1603u) << port.output;
+    EXPECT_NE(port.output.find("does not list the port NOPORT9:; it lists "), std::string::npos)
+        << port.output;
 }
 
 TEST(QuietE2E, HeldLockGives1618) {
@@ -261,6 +294,15 @@ TEST(QuietE2E, InstallsEachModelAndUninstallsTwice) {
     EXPECT_NE(again.output.find("\"A4 Printer\" used the driver \"A4 Printer\" and was deleted"),
               std::string::npos)
         << again.output;
+    // Installed and whole on that port: the next run changes nothing; /repair does.
+    ASSERT_TRUE(SetComment(L"A4 Printer", L"by the till"));
+    const Outcome second = RunInstaller(L"/quiet /model \"A4 Printer\" /port COM1: /norestart");
+    EXPECT_EQ(second.exitCode, 0u) << second.output;
+    EXPECT_NE(second.output.find("already installed"), std::string::npos) << second.output;
+    EXPECT_EQ(CommentOf(L"A4 Printer"), L"by the till");
+    const Outcome repaired = RunInstaller(L"/quiet /model \"A4 Printer\" /port COM1: /repair");
+    EXPECT_EQ(repaired.exitCode, 0u) << repaired.output;
+    EXPECT_EQ(CommentOf(L"A4 Printer"), L"");
 
     for (int round = 0; round < 2; ++round) {
         for (const wchar_t* model : kModels) {

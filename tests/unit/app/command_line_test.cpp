@@ -37,6 +37,9 @@ const LineCase kLines[] = {
     {u"/uninstall /model \"a4 printer\"", U, nullptr, 0, u"", false, false, u""},
     {u"/quiet /uninstall /model \"A3 Printer\" /log x.log", U, nullptr, 1, u"", false, false,
      u"x.log"},
+    {u"/uninstall /quiet /model \"A3 Printer\" /norestart", U, nullptr, 1, u"", false, false, u""},
+    {u"/quiet /model \"A4 Printer\" /port USB001 /log -x.log /NoRestart /repair", I, nullptr, 0,
+     u"USB001", false, false, u"-x.log"},
     {u"\"/model=A4 Printer\" /port \"US\"\"B1\" /quiet", I, nullptr, 0, u"US\"B1", false, false,
      u""},
     {u"/quiet /model \"A4 Printer\" /port \\\\srv\\\"q\\\"", I, nullptr, 0, u"\\\\srv\"q\"", false,
@@ -55,7 +58,8 @@ const LineCase kLines[] = {
     {u"/model \"A4 Printer\" /port USB001", D, u"Either /quiet or /uninstall is required"},
     {u"/quiet /quiet /model \"A4 Printer\" /port USB001", D, u"/quiet is given twice"},
     {u"/quiet:yes /model \"A4 Printer\" /port USB001", D, u"/quiet takes no value"},
-    {u"/uninstall /model \"A4 Printer\" /port USB001", D, u"/port and /default do not go"},
+    {u"/uninstall /model \"A4 Printer\" /port USB001", D, u"/port, /default and /repair do not go"},
+    {u"/uninstall /model \"A4 Printer\" /repair", D, u"/port, /default and /repair do not go"},
     {u"/ /model \"A4 Printer\"", D, u"Unexpected argument: /"},
 };
 
@@ -85,6 +89,7 @@ TEST(CommandLineTest, TableOfCommandLines) {
 TEST(CommandLineTest, TableOfRunEndsAndExitCodes) {
     EndState installed;
     installed.driverInstalled = installed.queueExists = installed.queueIsDefault = true;
+    installed.driverFilesWhole = true;
     installed.queuePort = u"usb001";
     installed.queueDriver = u"A4 PRINTER";
     installed.queuesOnDriver = 1;
@@ -118,36 +123,65 @@ TEST(CommandLineTest, TableOfRunEndsAndExitCodes) {
     invalidAndLocked.lockTaken = false;
     RunFacts locked = install(installed);
     locked.lockTaken = false;
-    RunFacts noUsb = install(EndState{});
-    noUsb.portFound = false;
+    auto facts = [&](auto change, EndState end = EndState{}) {
+        RunFacts f = install(std::move(end));
+        change(f);
+        return f;
+    };
 
     const Case cases[] = {
-        {"installed and checked", install(installed), kExitSuccess},
+        // The numbers themselves: fleet tools know them, not our constants.
+        {"installed and checked", install(installed), 0},
         {"not default, none asked",
-         install(with([](EndState& e) { e.queueIsDefault = false; }), false), kExitSuccess},
-        {"invalid beats the lock", invalidAndLocked, kExitInvalidCommandLine},
-        {"lock held", locked, kExitAnotherInstallRunning},
-        {"port auto found nothing", noUsb, kExitInstallFailure},
-        {"no driver", install(with([](EndState& e) { e.driverInstalled = false; })),
-         kExitInstallFailure},
-        {"no queue", install(with([](EndState& e) { e.queueExists = false; })),
-         kExitInstallFailure},
-        {"queue on another port", install(with([](EndState& e) { e.queuePort = u"COM1:"; })),
-         kExitInstallFailure},
+         install(with([](EndState& e) { e.queueIsDefault = false; }), false), 0},
+        {"invalid beats the lock", invalidAndLocked, 1639},
+        {"lock held", locked, 1618},
+        {"lock refused", facts([](RunFacts& f) { f.lockRefused = true; }, installed), 1603},
+        {"/default as LocalSystem",
+         facts([](RunFacts& f) { f.runsAsLocalSystem = true; }, installed), 1639},
+        {"LocalSystem without /default",
+         facts(
+             [](RunFacts& f) {
+                 f.runsAsLocalSystem = true;
+                 f.makeDefault = false;
+             },
+             installed),
+         0},
+        {"port not listed", facts([](RunFacts& f) { f.portListed = false; }, installed), 1603},
+        {"port auto found nothing", facts([](RunFacts& f) { f.portAuto = true; }), 1603},
+        {"port auto found two",
+         facts(
+             [](RunFacts& f) {
+                 f.portAuto = true;
+                 f.usbPorts = {u"USB001", u"USB002"};
+             },
+             installed),
+         1603},
+        {"workflow failed, old driver still there",
+         facts([](RunFacts& f) { f.workflowSucceeded = false; }, installed), 1603},
+        {"lists unreadable", install(with([](EndState& e) { e.listsRead = false; })), 1603},
+        {"driver files differ", install(with([](EndState& e) { e.driverFilesWhole = false; })),
+         1603},
+        {"no driver", install(with([](EndState& e) { e.driverInstalled = false; })), 1603},
+        {"no queue", install(with([](EndState& e) { e.queueExists = false; })), 1603},
+        {"queue on another port", install(with([](EndState& e) { e.queuePort = u"COM1:"; })), 1603},
         {"queue on another driver", install(with([](EndState& e) { e.queueDriver = u"Other"; })),
-         kExitInstallFailure},
-        {"not default", install(with([](EndState& e) { e.queueIsDefault = false; })),
-         kExitInstallFailure},
-        {"uninstalled", uninstall(EndState{}), kExitSuccess},
+         1603},
+        {"not default", install(with([](EndState& e) { e.queueIsDefault = false; })), 1603},
+        {"uninstalled", uninstall(EndState{}), 0},
         {"queue of the name on another driver stays", uninstall(with([](EndState& e) {
              e = EndState{};
              e.queueExists = true;
          })),
-         kExitSuccess},
-        {"driver left", uninstall(with([](EndState& e) { e.queuesOnDriver = 0; })),
-         kExitInstallFailure},
+         0},
+        {"uninstall, lists unreadable", uninstall(with([](EndState& e) {
+             e = EndState{};
+             e.listsRead = false;
+         })),
+         1603},
+        {"driver left", uninstall(with([](EndState& e) { e.queuesOnDriver = 0; })), 1603},
         {"queue left on the driver",
-         uninstall(with([](EndState& e) { e.driverInstalled = false; })), kExitInstallFailure},
+         uninstall(with([](EndState& e) { e.driverInstalled = false; })), 1603},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

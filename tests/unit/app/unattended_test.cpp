@@ -3,6 +3,7 @@
 #include "../install/workflow_fixture.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 namespace tde {
 namespace {
@@ -81,6 +82,9 @@ TEST(UnattendedTest, UninstallRemovesQueuesOnTheDriverThenTheDriver) {
             spooler.drivers.back().infPath = u"C:\\store\\a4.inf";
             spooler.queues.push_back(Queue(u"Shop A4", u"a4 printer"));
             spooler.queues.push_back(Queue(u"Back A4", u"A4 Printer"));
+            spooler.queues.push_back(Queue(u"\\\\srv\\A4", u"A4 Printer"));
+            spooler.queues.back().connection = true;
+            spooler.drivers.push_back(Driver(u"Zeta"));  // the model's is not the last
         }
         for (const Fault& f : c.deleteFaults) {
             spooler.FailCall(SpoolerOp::DeletePrinterDriverExW, f.error, f.onCall);
@@ -107,6 +111,7 @@ TEST(UnattendedTest, UninstallRemovesQueuesOnTheDriverThenTheDriver) {
         // Both queues on the driver are gone and named; the others stay.
         EXPECT_EQ(spooler.FindQueue(u"Shop A4"), nullptr);
         EXPECT_EQ(spooler.FindQueue(u"Back A4"), nullptr);
+        EXPECT_EQ(spooler.FindQueue(u"\\\\srv\\A4"), nullptr);
         EXPECT_NE(spooler.FindQueue(u"A4 Printer"), nullptr);
         EXPECT_NE(spooler.FindDriver(u"Other"), nullptr);
         ASSERT_FALSE(lines.empty());
@@ -123,13 +128,65 @@ TEST(UnattendedTest, UninstallRemovesQueuesOnTheDriverThenTheDriver) {
         facts.end = ReadEndState(spooler, facts.model);
         EXPECT_EQ(DecideExitCode(facts).exitCode, c.exitCode);
     }
+
+    // A spooler that cannot be reached is no empty spooler: nothing is touched,
+    // and the end check says so.
+    MemorySpooler down;
+    down.drivers = {Driver(u"A4 Printer")};
+    down.queues = {Queue(u"A4 Printer", u"A4 Printer")};
+    down.FailCall(SpoolerOp::EnumPrinterDriversW, 1722, MemorySpooler::kEveryCall);
+    FakeClock clock;
+    MemoryServiceControl services(clock);
+    EXPECT_FALSE(UninstallModel(down, services, clock, true, u"A4 Printer", [](auto) {}));
+    EXPECT_EQ(down.CallCount(SpoolerOp::DeletePrinter), 0u);
+    RunFacts facts;
+    facts.mode = RunMode::Uninstall;
+    facts.model = u"A4 Printer";
+    facts.end = ReadEndState(down, facts.model);
+    EXPECT_EQ(DecideExitCode(facts).exitCode, 1603u);
+    // A connection left on the driver counts as left.
+    MemorySpooler kept;
+    kept.queues = {Queue(u"\\\\srv\\A4", u"A4 Printer")};
+    kept.queues[0].connection = true;
+    facts.end = ReadEndState(kept, facts.model);
+    EXPECT_EQ(DecideExitCode(facts).exitCode, 1603u);
 }
+
+// The files of the in-memory world: the spooler reports them in its "3"
+// folder, the extraction left them in the driver directory.
+class WorldFingerprints final : public FingerprintSource {
+  public:
+    explicit WorldFingerprints(MemoryStagingFiles& files) : files_(files) {}
+    std::optional<FileFingerprint> OfFile(std::u16string_view path) override {
+        std::u16string moved(path);
+        const size_t three = moved.find(u"\\3\\");
+        if (three != std::u16string::npos) {
+            moved.erase(three, 2);
+        }
+        const MemoryStagingFiles::Node* node = files_.Find(moved);
+        return node ? std::optional(Of(node->content)) : std::nullopt;
+    }
+    std::optional<FileFingerprint> OfItem(std::u16string_view item) override {
+        auto it = files_.archive.find(MemoryStagingFiles::Normalise(item));
+        return it != files_.archive.end() ? std::optional(Of(it->second)) : std::nullopt;
+    }
+    static FileFingerprint Of(const std::string& bytes) {
+        return {static_cast<uint32_t>(bytes.size()),
+                static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(bytes.data()),
+                                            static_cast<uInt>(bytes.size())))};
+    }
+
+  private:
+    MemoryStagingFiles& files_;
+};
 
 // A quiet run over an earlier installation: the deleted queues are named, tips
 // become lines, and the end check decides, not the run.
 TEST(UnattendedTest, QuietInstallNamesDeletedQueuesAndTheEndCheckDecides) {
-    for (const bool driverRefused : {false, true}) {
-        SCOPED_TRACE(driverRefused ? "driver refused" : "installed");
+    enum Case { Installed, DriverRefused, RefusedOverTheOldDriver };
+    for (const Case c : {Installed, DriverRefused, RefusedOverTheOldDriver}) {
+        SCOPED_TRACE(c);
+        const bool driverRefused = c != Installed;
         test::WorkflowWorld world;
         world.AddEarlierInstallation();
         if (driverRefused) {
@@ -137,13 +194,19 @@ TEST(UnattendedTest, QuietInstallNamesDeletedQueuesAndTheEndCheckDecides) {
                                    MemorySpooler::kEveryCall);
             world.spooler.packageFunctionsPresent = false;
         }
+        if (c == RefusedOverTheOldDriver) {
+            // The old driver stays, so the run goes on to the queue.
+            world.spooler.FailCall(SpoolerOp::DeletePrinterDriverExW, kErrorAccessDenied,
+                                   MemorySpooler::kEveryCall);
+        }
         std::vector<std::u16string> lines;
         QuietUi ui([&](std::u16string_view line) { lines.emplace_back(line); });
         InstallPlatform platform{
             world.spooler, world.services, world.shell, world.files,    world.facts,
             world.clock,   world.messages, world.texts, world.recorder, ui};
-        InstallQuietly(platform, MakeInstallRequest(world.catalogue, 0, u"USB001", 1),
-                       [&](std::u16string_view line) { lines.emplace_back(line); });
+        const InstallOutcome outcome =
+            InstallQuietly(platform, MakeInstallRequest(world.catalogue, 0, u"USB001", 1),
+                           [&](std::u16string_view line) { lines.emplace_back(line); });
 
         auto said = [&](std::u16string_view part) {
             for (const std::u16string& line : lines) {
@@ -156,16 +219,28 @@ TEST(UnattendedTest, QuietInstallNamesDeletedQueuesAndTheEndCheckDecides) {
         EXPECT_TRUE(said(u"\"Shop A4\" used the driver \"A4 Printer\""));
         EXPECT_TRUE(said(u"\"A4 Printer\" used the driver"));
         EXPECT_FALSE(said(u"\"Other\""));
-        EXPECT_EQ(said(u"driver failed"), driverRefused);  // the tip, as a line
+        EXPECT_EQ(said(u"driver failed"), c == DriverRefused);  // the tip, as a line
 
         RunFacts facts;
         facts.model = u"A4 Printer";
         facts.port = u"USB001";
         facts.makeDefault = true;
+        facts.workflowSucceeded =
+            outcome == InstallOutcome::QueueCreated || outcome == InstallOutcome::QueueReported;
         facts.end = ReadEndState(world.spooler, facts.model);
         facts.end.queueIsDefault = world.spooler.defaultPrinter == u"A4 Printer";
-        EXPECT_EQ(DecideExitCode(facts).exitCode,
-                  driverRefused ? kExitInstallFailure : kExitSuccess);
+        WorldFingerprints fingerprints(world.files);
+        facts.end.driverFilesProblem =
+            CompareDriverFiles(world.spooler, fingerprints, facts.model,
+                               DriverDirectoryItems(world.catalogue.models[0], u"ZNWA4V.gpd",
+                                                    InstallArchitecture::X64));
+        facts.end.driverFilesWhole = facts.end.driverFilesProblem.empty();
+        EXPECT_EQ(DecideExitCode(facts).exitCode, driverRefused ? 1603u : 0u)
+            << test::Narrow(facts.end.driverFilesProblem);
+        EXPECT_EQ(InstalledAndWhole(facts), !driverRefused);
+        if (c == RefusedOverTheOldDriver) {
+            EXPECT_TRUE(facts.workflowSucceeded);  // only the files tell
+        }
     }
 }
 
