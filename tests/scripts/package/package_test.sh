@@ -29,7 +29,8 @@ for model in "A4 Printer" "A3 Printer" "4In Printer"; do
         msiinfo tables "$msi" | grep -qx "$table" || fail "no table $table"
     done
     for pair in "PORT=IP_10.0.0.5" "DEFAULT=1" "ARPNOMODIFY=1" "ARPNOREPAIR=1" "Manufacturer=ZNW" \
-                "ProductName=DovEzuvar $model" "ProductVersion=$version" "MODEL="; do
+                "ProductName=DovEzuvar $model" "ProductVersion=$version" "MODEL=" \
+                "SecureCustomProperties=WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;PORT;DEFAULT;LOGFILE"; do
         [ "$(prop "$msi" "${pair%%=*}")" = "${pair#*=}" ] || fail "property ${pair%%=*} is not '${pair#*=}'"
     done
     [ "$(prop "$plain" PORT)" = auto ] && [ -z "$(prop "$plain" DEFAULT)" ] || fail "plain package has baked defaults"
