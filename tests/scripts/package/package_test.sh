@@ -44,18 +44,18 @@ for model in "A4 Printer" "A3 Printer" "4In Printer"; do
                "RollbackPrinter	3410	TarnDovEzuvarExe	/uninstall /model \"$model\"" \
                "UninstallPrinter	3090	TarnDovEzuvarExe	/uninstall /model \"$model\"" \
                "MakeDefaultPrinter	1106	SetDefaultPrinterExe	\"$model\"" \
+               "TDE_INSTALL_COMMAND	/quiet /model \"$model\" /port \"[PORT]\"	" \
                "TDE_INSTALL_COMMAND	/quiet /model \"$model\" /port \"[PORT]\" /log \"[LOGFILE]\""; do
         grep -qF "$row" <<<"$actions" || fail "no custom action row: $row"
     done
-    before SetInstallCommand InstallValidate
-    before SetInstallCommandWithLog InstallValidate
-    before InstallFiles RollbackPrinter
-    before RollbackPrinter InstallPrinter
-    before InstallPrinter MakeDefaultPrinter
-    before MakeDefaultPrinter InstallFinalize
-    before UninstallPrinter RemoveFiles
+    for pair in SetInstallCommand:InstallValidate SetInstallCommandWithLog:InstallValidate \
+                InstallFiles:RollbackPrinter RollbackPrinter:InstallPrinter InstallPrinter:MakeDefaultPrinter \
+                MakeDefaultPrinter:InstallFinalize UninstallPrinter:RemoveFiles; do
+        before "${pair%:*}" "${pair#*:}"
+    done
     sequence=$(export_table "$msi" InstallExecuteSequence)
-    for row in "UninstallPrinter	REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE" \
+    for row in "SetInstallCommand	NOT Installed AND NOT LOGFILE" \
+               "UninstallPrinter	REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE" \
                "MakeDefaultPrinter	DEFAULT AND UserSID<>\"S-1-5-18\""; do
         grep -qF "$row" <<<"$sequence" || fail "no sequence row: $row"
     done
