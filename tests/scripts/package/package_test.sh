@@ -37,6 +37,7 @@ for model in "A4 Printer" "A3 Printer" "4In Printer"; do
     code=$(prop "$msi" UpgradeCode)
     [ "$code" = "$(prop "$plain" UpgradeCode)" ] || fail "upgrade code differs between builds"
     codes+=("$code")
+    export_table "$msi" File | grep -q "^TarnDovEzuvarExe	.*	$version\.0	" || fail "the exe has no file version"
     # Types: 18 an exe from an installed file; +0x400 deferred, +0x100 rollback,
     # +0x800 not impersonated, +0x40 exit code ignored.
     actions=$(export_table "$msi" CustomAction)
