@@ -218,16 +218,23 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
         }
     }
 
-    HANDLE lock = nullptr;
-    const LockState lockState = TakeInstallerLock(&lock);
+    Win32InstallerLock lock;  // held until the run returns
+    const LockState lockState = TakeInstallerLock(lock);
     if (lockState != LockState::Taken) {
         facts.lockTaken = lockState != LockState::HeldElsewhere;
+        // Access denied means someone made an object of the lock's name; that is
+        // no installation running, and fleet tools must not wait for it.
         console.Err(lockState == LockState::HeldElsewhere
                         ? u"Another installation is running: the installer's lock is held."
+                    : lockState == LockState::AccessDenied
+                        ? u"The installer's lock cannot be opened: access is denied to an object "
+                          u"of its name that this run did not make."
                         : u"The installer's lock cannot be taken.");
         RunVerdict verdict = DecideExitCode(facts);
-        if (lockState == LockState::Failed) {
-            verdict = {kExitInstallFailure, u"the installer's lock cannot be taken"};
+        if (lockState != LockState::HeldElsewhere) {
+            verdict = {kExitInstallFailure, lockState == LockState::AccessDenied
+                                                ? u"access to the installer's lock is denied"
+                                                : u"the installer's lock cannot be taken"};
         }
         console.Err(ResultLine(facts, verdict));
         return static_cast<int>(verdict.exitCode);
@@ -281,7 +288,6 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
         log.KeepForFailure();
     }
     ReleaseTexts();
-    CloseHandle(lock);
     return static_cast<int>(verdict.exitCode);
 }
 
