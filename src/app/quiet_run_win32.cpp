@@ -54,23 +54,6 @@ std::u16string FullPath(std::u16string_view path) {
     return full.empty() ? std::u16string(path) : U16(full);
 }
 
-// True when something at path is a link of any kind: a reparse point, or a file
-// with other names. Decided on the name itself, never on a link's target.
-bool IsLinkAt(const std::wstring& path) {
-    HANDLE file = CreateFileW(
-        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    BY_HANDLE_FILE_INFORMATION info = {};
-    const bool linked =
-        GetFileInformationByHandle(file, &info) &&
-        ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1);
-    CloseHandle(file);
-    return linked;
-}
-
 // Where the run's lines go: the file of /log, kept, or the per-run log, which is
 // kept only when the run fails.
 class RunLog {
@@ -80,19 +63,28 @@ class RunLog {
             return;
         }
         requested_ = FullPath(logPath);
-        const std::wstring wide = Wide(requested_);
-        if (IsLinkAt(wide)) {
-            console_.Err(u"The log path " + requested_ +
-                         u" is a link and is not used; the run goes on without that log.");
-            return;
-        }
+        // Opened once, by the name given; every line goes through that handle.
         std::string ansi = Ansi(requested_);
-        if (ansi.empty() || !CreateLogFile(ansi)) {
-            console_.Err(u"The log file " + requested_ +
-                         u" cannot be written; the run goes on without that log.");
-            return;
+        const RequestedLogOpen opened =
+            ansi.empty() ? RequestedLogOpen::Failed : OpenRequestedLogFile(Wide(requested_), ansi);
+        switch (opened) {
+            case RequestedLogOpen::Opened:
+                path_ = std::move(ansi);
+                return;
+            case RequestedLogOpen::Link:
+                console_.Err(u"The log path " + requested_ +
+                             u" is a link and is not used; the run goes on without that log.");
+                return;
+            case RequestedLogOpen::Elsewhere:
+                console_.Err(u"The log path " + requested_ +
+                             u" leads elsewhere (a link in its folders) and is not used; the run "
+                             u"goes on without that log.");
+                return;
+            case RequestedLogOpen::Failed:
+                break;
         }
-        path_ = std::move(ansi);
+        console_.Err(u"The log file " + requested_ +
+                     u" cannot be written; the run goes on without that log.");
     }
 
     bool Requested() const { return !requested_.empty(); }
