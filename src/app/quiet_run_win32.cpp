@@ -249,6 +249,7 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
             report(u"/port auto: the USB printer's port is " + facts.port);
         }
     }
+    bool stagingRefused = false;
     if (line.mode == RunMode::Install && facts.portFound) {
         QuietUi ui(report);
         QuietInstallLog installLog(log);
@@ -260,10 +261,15 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
         std::unique_ptr<Clock> clock = CreateWin32Clock();
         InstallPlatform platform{*spooler, *services, shell,          files,      systemFacts,
                                  *clock,   messages,  GetTextTable(), installLog, ui};
-        InstallQuietly(platform,
-                       MakeInstallRequest(catalogue, static_cast<int>(line.model), facts.port,
-                                          line.makeDefault ? 1 : 0),
-                       report);
+        const InstallOutcome outcome =
+            InstallQuietly(platform,
+                           MakeInstallRequest(catalogue, static_cast<int>(line.model), facts.port,
+                                              line.makeDefault ? 1 : 0),
+                           report);
+        // A run that refused its staging folder or certificate installed nothing;
+        // whatever the spooler holds for the model is not this run's work.
+        stagingRefused = outcome == InstallOutcome::StagingNotCreated ||
+                         outcome == InstallOutcome::StagingNotFilled;
     }
     if (line.mode == RunMode::Uninstall) {
         std::unique_ptr<ServiceControl> services = CreateWin32ServiceControl();
@@ -273,7 +279,10 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
                        report);
     }
     facts.end = LookAtSpooler(*spooler, facts.model);
-    const RunVerdict verdict = DecideExitCode(facts);
+    RunVerdict verdict = DecideExitCode(facts);
+    if (stagingRefused) {
+        verdict = {kExitInstallFailure, u"the driver files could not be staged"};
+    }
     const std::u16string result = ResultLine(facts, verdict);
     report(result);
     if (verdict.exitCode != kExitSuccess) {
