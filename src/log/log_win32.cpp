@@ -47,6 +47,11 @@ void Hold(const std::string& path, HANDLE file) {
     HeldFiles()[path] = file;
 }
 
+void Release(const std::string& path) {
+    std::lock_guard<std::mutex> guard(heldLock);
+    HeldFiles().erase(path);
+}
+
 // Others may read, write and delete the file while it is held; a handle holding
 // DELETE would shut out every reader that does not share deletion.
 constexpr DWORD kHeldAccess =
@@ -166,6 +171,7 @@ class ProcessLogFile {
         if (file_ == INVALID_HANDLE_VALUE) {
             return;
         }
+        Release(path_);  // a late entry must not write to a closed handle
         if (!keepLogFile) {
             DeleteThroughHandle(file_);
         }
