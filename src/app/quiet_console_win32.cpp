@@ -1,7 +1,5 @@
 #include "app/quiet_run.h"
 
-#include <sddl.h>
-
 #include <string>
 
 namespace tde {
@@ -16,30 +14,6 @@ bool QuietShell::ExecuteAndWait(const ShellRequest& request) {
                 u" seconds; the run goes on without waiting for it");
     }
     return started;
-}
-
-LockState TakeInstallerLock(HANDLE* lock) {
-    *lock = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            kInstallerLockSecurity, SDDL_REVISION_1, &descriptor, nullptr)) {
-        return LockState::Failed;
-    }
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-    HANDLE mutex = CreateMutexW(&attributes, FALSE, kInstallerLockName);
-    const DWORD error = GetLastError();
-    LocalFree(descriptor);
-    if (mutex == nullptr) {
-        // Someone may open it who is not allowed to: it exists and is not ours to take.
-        return error == ERROR_ACCESS_DENIED ? LockState::HeldElsewhere : LockState::Failed;
-    }
-    const DWORD wait = WaitForSingleObject(mutex, 0);
-    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
-        *lock = mutex;
-        return LockState::Taken;
-    }
-    CloseHandle(mutex);
-    return wait == WAIT_TIMEOUT ? LockState::HeldElsewhere : LockState::Failed;
 }
 
 namespace {

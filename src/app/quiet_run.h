@@ -2,6 +2,7 @@
 // with arguments. Without arguments it is the dialog program and none of this runs.
 #pragma once
 
+#include "app/installer_lock.h"
 #include "app/unattended.h"
 #include "install/shell.h"
 
@@ -11,20 +12,6 @@
 #include <string_view>
 
 namespace tde {
-
-// The lock that keeps two quiet runs apart, also across sessions: one run as
-// SYSTEM and one in a user's session see the same name.
-inline constexpr wchar_t kInstallerLockName[] = L"Global\\TarnDovEzuvar.Installer";
-
-// Only administrators and SYSTEM may open the lock, so no user can take the name first.
-inline constexpr wchar_t kInstallerLockSecurity[] = L"D:P(A;;GA;;;BA)(A;;GA;;;SY)";
-
-enum class LockState { Taken, HeldElsewhere, Failed };
-
-// Creates or opens the lock and takes it without waiting. `lock` is the handle
-// to keep until the run ends (null unless Taken); one the previous holder
-// abandoned counts as taken.
-LockState TakeInstallerLock(HANDLE* lock);
 
 // Standard output and error of the process: the handles it was started with, or
 // else the console of the parent process when it has one.

@@ -57,44 +57,38 @@ std::u16string FullPath(std::u16string_view path) {
     return full.empty() ? std::u16string(path) : U16(full);
 }
 
-// True when something at path is a link of any kind: a reparse point, or a file
-// with other names. Decided on the name itself, never on a link's target.
-bool IsLinkAt(const std::wstring& path) {
-    HANDLE file = CreateFileW(
-        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    BY_HANDLE_FILE_INFORMATION info = {};
-    const bool linked =
-        GetFileInformationByHandle(file, &info) &&
-        ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1);
-    CloseHandle(file);
-    return linked;
-}
-
 // Where the run's lines go: the file of /log, kept, or the per-run log, which is
 // kept only when the run fails.
 class RunLog {
   public:
-    RunLog(QuietConsole& console, std::u16string_view logPath) : console_(console) {
+    // `append`: the file keeps what it holds, for runs that end before any work.
+    RunLog(QuietConsole& console, std::u16string_view logPath, bool append = false)
+        : console_(console) {
         if (logPath.empty()) {
             return;
         }
         const std::u16string requested = FullPath(logPath);
-        const std::wstring wide = Wide(requested);
+        // Opened once, by the name given; every line goes through that handle.
         std::string ansi = Ansi(requested);
-        if (IsLinkAt(wide)) {
-            FallBack(u"The log path " + requested + u" is a link and is not used");
-            return;
+        const RequestedLogOpen opened = ansi.empty()
+                                            ? RequestedLogOpen::Failed
+                                            : OpenRequestedLogFile(Wide(requested), ansi, append);
+        switch (opened) {
+            case RequestedLogOpen::Opened:
+                requested_ = requested;
+                path_ = std::move(ansi);
+                return;
+            case RequestedLogOpen::Link:
+                FallBack(u"The log path " + requested + u" is a link and is not used");
+                return;
+            case RequestedLogOpen::Elsewhere:
+                FallBack(u"The log path " + requested +
+                         u" leads elsewhere (a link in its folders) and is not used");
+                return;
+            case RequestedLogOpen::Failed:
+                break;
         }
-        if (ansi.empty() || !CreateLogFile(ansi)) {
-            FallBack(u"The log file " + requested + u" cannot be written");
-            return;
-        }
-        requested_ = requested;
-        path_ = std::move(ansi);
+        FallBack(u"The log file " + requested + u" cannot be written");
     }
 
     bool Requested() const { return !requested_.empty(); }
@@ -284,15 +278,21 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
         return log.Finish(facts, DecideExitCode(facts));
     }
 
-    HANDLE lock = nullptr;
-    const LockState lockState = TakeInstallerLock(&lock);
+    Win32InstallerLock lock;  // held until the run returns
+    const LockState lockState = TakeInstallerLock(lock);
     if (lockState != LockState::Taken) {
         facts.lockTaken = false;
         facts.lockRefused = lockState != LockState::HeldElsewhere;
-        // The /log file may be the log of the run that holds the lock: never empty it.
-        RunLog log(console, u"");
+        // The /log file may be the log of the run that holds the lock: appended
+        // to, never emptied.
+        RunLog log(console, line.logPath, /*append=*/true);
+        // Access denied means someone made an object of the lock's name; that is
+        // no installation running, and fleet tools must not wait for it.
         log.Report(lockState == LockState::HeldElsewhere
                        ? u"Another installation is running: the installer's lock is held."
+                   : lockState == LockState::AccessDenied
+                       ? u"The installer's lock cannot be opened: access is denied to an object "
+                         u"of its name that this run did not make."
                        : u"The installer's lock cannot be taken.");
         return log.Finish(facts, DecideExitCode(facts));
     }
@@ -303,7 +303,6 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
     auto finish = [&](const RunVerdict& verdict) {
         const int code = log.Finish(facts, verdict);
         ReleaseTexts();
-        CloseHandle(lock);
         return code;
     };
 

@@ -87,11 +87,13 @@ void MemoryStagingFiles::AddArchiveItem(std::u16string_view path, std::string co
     archive[Normalise(path)] = std::move(content);
 }
 
-void MemoryStagingFiles::AddFolder(std::u16string_view path, std::u16string_view owner) {
+void MemoryStagingFiles::AddFolder(std::u16string_view path, std::u16string_view owner,
+                                   bool othersMayWrite) {
     Node node;
     node.name = LastComponent(Normalise(path));
     node.directory = true;
     node.owner = owner;
+    node.othersMayWrite = othersMayWrite;
     nodes_[Normalise(path)] = node;
 }
 
@@ -198,20 +200,21 @@ FolderTrust MemoryStagingFiles::CheckFolder(std::u16string_view path) {
         return FolderTrust::Unknown;
     }
     const Node* node = Find(path);
-    if (node == nullptr) {
-        return FolderTrust::Absent;
+    FolderFacts facts;
+    facts.exists = node != nullptr;
+    if (node != nullptr) {
+        facts.link = node->link;
+        facts.directory = node->directory;
+        facts.owner = node->owner == kAdministrators       ? Principal::Administrators
+                      : node->owner == u"SYSTEM"           ? Principal::System
+                      : node->owner == u"TrustedInstaller" ? Principal::TrustedInstaller
+                                                           : Principal::Other;
+        facts.dacl = StagingFolderFacts().dacl;
+        if (node->othersMayWrite) {
+            facts.dacl.push_back({Principal::Other, true, 0x1301BF});  // Modify
+        }
     }
-    if (node->link) {
-        return FolderTrust::Link;
-    }
-    if (!node->directory) {
-        return FolderTrust::NotAFolder;
-    }
-    if (node->owner == kAdministrators ||
-        std::find(trustedOwners.begin(), trustedOwners.end(), node->owner) != trustedOwners.end()) {
-        return FolderTrust::Trusted;
-    }
-    return FolderTrust::ForeignOwner;
+    return JudgeFolder(facts);
 }
 
 bool MemoryStagingFiles::IsLink(std::u16string_view path) {

@@ -33,19 +33,22 @@ class MemoryStagingFiles final : public StagingFiles {
         bool link = false;
         std::u16string target;  // a link's target path
         std::u16string owner = std::u16string(kAdministrators);
+        bool othersMayWrite = false;  // a DACL that lets Users modify it
         std::string content;
     };
 
     std::string currentDirectory = "C:\\Users\\setup";
     // Archive items by path (letter case ignored) and their bytes.
     std::map<std::u16string, std::string> archive;
+    bool refuseCertificate = false;
     // Items that are in the archive but do not unpack.
     std::vector<std::u16string> brokenItems;
-    // Owners that count as trusted besides the Administrators group.
-    std::vector<std::u16string> trustedOwners = {u"SYSTEM"};
 
     void AddArchiveItem(std::u16string_view path, std::string content);
-    void AddFolder(std::u16string_view path, std::u16string_view owner = kAdministrators);
+    // Owners "Administrators", "SYSTEM" and "TrustedInstaller" are those principals;
+    // any other name is another user.
+    void AddFolder(std::u16string_view path, std::u16string_view owner = kAdministrators,
+                   bool othersMayWrite = false);
     void AddFile(std::u16string_view path, std::string content);
     void AddLink(std::u16string_view path, std::u16string_view target, bool directory);
 
@@ -74,6 +77,10 @@ class MemoryStagingFiles final : public StagingFiles {
     bool RemoveDirectoryW(std::u16string_view path) override;
     bool ExtractArchiveItem(std::u16string_view archivePath, std::u16string_view destinationFolder,
                             std::u16string& dependentFiles) override;
+    bool MayTrustCertificate(std::u16string_view) override {
+        lastError_ = refuseCertificate ? kErrorInvalidData : lastError_;
+        return !refuseCertificate;
+    }
     uint32_t LastError() const override { return lastError_; }
 
     static std::u16string Normalise(std::u16string_view path);

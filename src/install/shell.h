@@ -42,18 +42,25 @@ class Shell {
 };
 
 // A request to open `program` of the system folder by its full path, never by bare
-// name: that would search the program's own folder first. False, and nothing to
-// start, when the system folder is unknown.
+// name: that would search the program's own folder first; the system folder is
+// its working folder too. False, and nothing to start, when the system folder is
+// unknown.
 inline bool SystemProgramRequest(Shell& shell, WindowHandle owner, std::u16string_view program,
                                  std::u16string parameters, int32_t show, ShellRequest& request) {
     std::u16string folder = shell.SystemFolder();
     if (folder.empty()) {
         return false;
     }
+    while (folder.size() > 3 && folder.back() == u'\\') {
+        folder.pop_back();
+    }
+    request = ShellRequest{};
+    // Started elevated, a child must not begin in the installer's folder
+    // (Downloads, often), where anyone may leave files it would pick up.
+    request.directory = folder;
     if (folder.back() != u'\\') {
         folder.push_back(u'\\');
     }
-    request = ShellRequest{};
     request.mask = kSeeMaskNoCloseProcess;
     request.owner = owner;
     request.verb = u"open";

@@ -63,42 +63,120 @@ std::u16string ParentFolder(std::u16string_view stagingFolder) {
 
 }  // namespace
 
+FolderTrust JudgeFolder(const FolderFacts& facts) {
+    if (!facts.exists) {
+        return FolderTrust::Absent;
+    }
+    if (!facts.readable) {
+        return FolderTrust::Unknown;
+    }
+    if (facts.link) {
+        return FolderTrust::Link;
+    }
+    if (!facts.directory) {
+        return FolderTrust::NotAFolder;
+    }
+    if (facts.owner != Principal::Administrators && facts.owner != Principal::System &&
+        facts.owner != Principal::TrustedInstaller) {
+        return FolderTrust::ForeignOwner;
+    }
+    if (!facts.hasDacl) {
+        return FolderTrust::OthersMayWrite;
+    }
+    for (const AccessEntry& entry : facts.dacl) {
+        const bool administrative =
+            entry.who == Principal::Administrators || entry.who == Principal::System ||
+            entry.who == Principal::TrustedInstaller || entry.who == Principal::CreatorOwner;
+        if (entry.allow && !administrative && (entry.mask & kFolderWriteRights) != 0) {
+            return FolderTrust::OthersMayWrite;
+        }
+    }
+    return FolderTrust::Trusted;
+}
+
+std::u16string_view FolderTrustReason(FolderTrust trust) {
+    switch (trust) {
+        case FolderTrust::Link:
+            return u"it is a link";
+        case FolderTrust::NotAFolder:
+            return u"it is a file";
+        case FolderTrust::ForeignOwner:
+            return u"its owner is not Administrators, SYSTEM or TrustedInstaller";
+        case FolderTrust::OthersMayWrite:
+            return u"its permissions let other users write to it";
+        case FolderTrust::Unknown:
+            return u"its security cannot be read";
+        case FolderTrust::Absent:
+        case FolderTrust::Trusted:
+            break;
+    }
+    return u"";
+}
+
+FolderFacts StagingFolderFacts() {
+    constexpr uint32_t kFullControl = 0x1F01FF;
+    FolderFacts facts;
+    facts.exists = true;
+    facts.directory = true;
+    facts.owner = Principal::Administrators;
+    facts.dacl = {{Principal::System, true, kFullControl},
+                  {Principal::Administrators, true, kFullControl}};
+    return facts;
+}
+
 StagingCreation CreateStagingFolders(StagingFiles& files, std::u16string_view stagingFolder,
                                      const PrinterModel& model) {
     StagingCreation result;
-    // Anyone may create these below the drive's root. Whoever made them, a link
-    // or another user's folder would let that user redirect or swap what an
-    // elevated run unpacks and trusts: such a folder counts as not created.
-    // Checked before creation, so nothing is made through a link, and after it,
-    // so a folder slipped in meanwhile is caught too.
-    const std::u16string guarded[] = {ParentFolder(stagingFolder),
-                                      WithoutTrailingBackslash(stagingFolder)};
-    auto refuse = [&](bool existingOnly) {
-        for (const std::u16string& folder : guarded) {
-            FolderTrust trust = files.CheckFolder(folder);
-            if (trust != FolderTrust::Trusted && !(existingOnly && trust == FolderTrust::Absent)) {
-                result.failedPath = folder;
-                result.refused = true;
-                return true;
-            }
-        }
-        return false;
-    };
-    if (refuse(true)) {
+    const std::u16string parent = ParentFolder(stagingFolder);
+    const std::u16string self = WithoutTrailingBackslash(stagingFolder);
+    auto refuse = [&](const std::u16string& folder, FolderTrust trust, bool ours) {
+        result.failedPath = folder;
+        result.refused = !ours;
+        result.reason =
+            u"The folder " + folder + u" is refused: " + std::u16string(FolderTrustReason(trust));
         return result;
+    };
+    // Below the drive's root anyone may create "ZNWDriver" first, or it may be
+    // an earlier one with weak permissions: whatever that user can change, they
+    // can swap between extraction and use.
+    const FolderTrust parentTrust = files.CheckFolder(parent);
+    if (parentTrust != FolderTrust::Absent && parentTrust != FolderTrust::Trusted) {
+        return refuse(parent, parentTrust, false);
+    }
+    if (parentTrust == FolderTrust::Trusted) {
+        // Only administrators can have left it there: made fresh, links removed as links.
+        const FolderTrust selfTrust = files.CheckFolder(self);
+        if (selfTrust == FolderTrust::NotAFolder) {
+            files.DeleteFileW(self);
+        } else if (selfTrust != FolderTrust::Absent) {
+            RemoveDirectoryTree(files, false, self);
+        }
+        if (selfTrust != FolderTrust::Absent && files.CheckFolder(self) != FolderTrust::Absent) {
+            result.failedPath = self;
+            result.reason = u"The earlier staging folder " + self + u" cannot be removed";
+            return result;
+        }
     }
     if (CreateDirectoryPath(files, files.ToNarrow(stagingFolder)) != 1) {
         result.failedPath = std::u16string(stagingFolder);
         return result;
     }
-    if (refuse(false)) {
-        return result;
+    for (const std::u16string* folder : {&parent, &self}) {
+        const FolderTrust trust = files.CheckFolder(*folder);
+        if (trust != FolderTrust::Trusted) {
+            return refuse(*folder, trust, false);
+        }
     }
     for (const std::u16string& name : model.stagingSubfolders) {
         std::u16string subfolder = std::u16string(stagingFolder) + name;
         if (CreateDirectoryPath(files, files.ToNarrow(subfolder)) != 1) {
             result.failedPath = subfolder;
             return result;
+        }
+        // Inside a folder of ours: refused, it is still ours to empty.
+        const FolderTrust trust = files.CheckFolder(subfolder);
+        if (trust != FolderTrust::Trusted) {
+            return refuse(subfolder, trust, true);
         }
     }
     result.created = true;
@@ -118,11 +196,17 @@ StagingFill FillStagingFolder(StagingFiles& files, std::u16string_view stagingFo
     for (const auto& [items, destination] : lists) {
         for (const std::u16string& item : *items) {
             if (!files.ExtractArchiveItem(item, destination, dependentFiles)) {
-                return {false, item};
+                return {false, item, u""};
             }
         }
     }
-    return {true, u""};
+    if (!model.certificateFile.empty() &&
+        !files.MayTrustCertificate(root + model.certificateFile)) {
+        return {false, model.certificateFile,
+                u"The certificate " + root + model.certificateFile +
+                    u" is the test certificate; a release never trusts it"};
+    }
+    return {true, u"", u""};
 }
 
 bool RemoveDirectoryTree(StagingFiles& files, bool keepFolder, std::u16string_view folder) {

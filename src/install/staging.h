@@ -32,13 +32,61 @@ struct FolderEntry {
 // What an existing folder on the staging path is, judged on a handle opened
 // without following links.
 enum class FolderTrust {
-    Absent,        // nothing there
-    Trusted,       // a plain folder owned by the Administrators group, SYSTEM or this user
-    Link,          // a reparse point
-    ForeignOwner,  // a plain folder someone else owns
-    NotAFolder,    // a file
-    Unknown,       // could not be opened or its owner not read
+    Absent,          // nothing there
+    Trusted,         // a plain folder that only administrators can change
+    Link,            // a reparse point
+    ForeignOwner,    // owned by someone other than Administrators, SYSTEM or TrustedInstaller
+    OthersMayWrite,  // its DACL lets someone else write, delete or change it
+    NotAFolder,      // a file
+    Unknown,         // could not be opened or its security not read
 };
+
+// Who an owner or an access entry names, as far as the judgment cares.
+enum class Principal { Administrators, System, TrustedInstaller, CreatorOwner, Other };
+
+// One entry of a DACL; inherit-only entries count too, since they reach what is
+// unpacked into the folder.
+struct AccessEntry {
+    Principal who = Principal::Other;
+    bool allow = true;
+    uint32_t mask = 0;
+};
+
+// What stands at a path, read from a handle opened without following links.
+struct FolderFacts {
+    bool exists = false;
+    bool readable = true;  // opened, and its attributes and security read
+    bool link = false;
+    bool directory = false;
+    Principal owner = Principal::Other;
+    bool hasDacl = true;  // false: a null DACL, which grants everyone everything
+    std::vector<AccessEntry> dacl;
+};
+
+// The rights that let a holder change a folder or what is in it: write, append
+// (add file, add subfolder), extended attributes, delete a child, attributes,
+// delete, change the DACL or the owner, and the generic write and all rights.
+inline constexpr uint32_t kFolderWriteRights =
+    0x2 | 0x4 | 0x10 | 0x40 | 0x100 | 0x10000 | 0x40000 | 0x80000 | 0x40000000 | 0x10000000;
+
+// Trusted only when the owner is Administrators, SYSTEM or TrustedInstaller and
+// no one else is allowed to write: the token's default owner may be the user's
+// own SID (the built-in Administrator, UAC off, the creator-owner policy), and
+// code of that user at medium integrity could then have made the folder first.
+// CREATOR OWNER entries name the creator of a child, so only those who can
+// already create there.
+FolderTrust JudgeFolder(const FolderFacts& facts);
+
+// Why a folder is refused, for the log ("a link", ...); empty for Absent and Trusted.
+std::u16string_view FolderTrustReason(FolderTrust trust);
+
+// The security of every folder the staging steps create: owner Administrators,
+// a protected DACL (nothing inherited) with full control for SYSTEM and
+// Administrators, passed on to files and subfolders, nothing for anyone else.
+inline constexpr std::u16string_view kStagingFolderSddl =
+    u"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+// kStagingFolderSddl as FolderFacts of an existing folder.
+FolderFacts StagingFolderFacts();
 
 // The file operations of the staging folder. Failed calls leave their reason in
 // LastError().
@@ -51,6 +99,7 @@ class StagingFiles {
     virtual bool GetCurrentDirectoryA(std::string& path) = 0;
     // The existence test of CreateDirectoryPath.
     virtual bool PathExistsA(const std::string& path) = 0;
+    // Creates the folder with kStagingFolderSddl.
     virtual bool CreateDirectoryA(const std::string& path) = 0;
     // What stands at the path; never follows a link.
     virtual FolderTrust CheckFolder(std::u16string_view path) = 0;
@@ -68,6 +117,9 @@ class StagingFiles {
     virtual bool ExtractArchiveItem(std::u16string_view archivePath,
                                     std::u16string_view destinationFolder,
                                     std::u16string& dependentFiles) = 0;
+    // False when the file is a certificate this build must never make trusted
+    // (a release build refuses the repository's test certificate).
+    virtual bool MayTrustCertificate(std::u16string_view path) = 0;
     virtual uint32_t LastError() const = 0;
 };
 
@@ -84,21 +136,26 @@ struct StagingCreation {
     bool created = false;
     std::u16string failedPath;  // the folder that failed, as reported
     bool refused = false;       // an existing folder was not ours: leave it alone at the end
+    std::u16string reason;      // a line for the log saying why a folder was refused
 };
 
-// Creates the staging folder and the model's subfolders, then refuses the run
-// when "ZNWDriver" or the staging folder is a link or a folder another user
-// owns, whoever made it.
+// Makes the staging folder fresh with the model's subfolders. "ZNWDriver" must be
+// absent or trusted; it is never re-secured, as a new DACL would not revoke the
+// handles opened while it let others write. A staging folder left inside a
+// trusted "ZNWDriver" is removed without following links. Every folder is judged
+// again once it exists, so one slipped in meanwhile is caught.
 StagingCreation CreateStagingFolders(StagingFiles& files, std::u16string_view stagingFolder,
                                      const PrinterModel& model);
 
 struct StagingFill {
     bool filled = false;
     std::u16string failedItem;  // the archive item that failed
+    std::u16string reason;      // a line for the log when the certificate was refused
 };
 
 // Extracts the model's staging items: ARM64, IA64, Driver64, Driver32, then the
-// root items, each list in order; stops at the first failure.
+// root items, each list in order; stops at the first failure. A certificate the
+// build refuses fails the filling too.
 StagingFill FillStagingFolder(StagingFiles& files, std::u16string_view stagingFolder,
                               const PrinterModel& model, std::u16string& dependentFiles);
 

@@ -5,8 +5,9 @@
 
 namespace tde {
 
-// ANSI directory calls for the folder chain, wide calls for checks, listing and
-// removal, ExtractArchiveItem of the registered archive for the files.
+// ANSI directory calls for the folder chain (each folder made with
+// kStagingFolderSddl), wide calls for checks, listing and removal,
+// ExtractArchiveItem of the registered archive for the files.
 class Win32StagingFiles final : public StagingFiles {
   public:
     std::string ToNarrow(std::u16string_view text) override;
@@ -21,7 +22,16 @@ class Win32StagingFiles final : public StagingFiles {
     bool RemoveDirectoryW(std::u16string_view path) override;
     bool ExtractArchiveItem(std::u16string_view archivePath, std::u16string_view destinationFolder,
                             std::u16string& dependentFiles) override;
+    bool MayTrustCertificate(std::u16string_view path) override;
     uint32_t LastError() const override;
 };
+
+// The owner and DACL of a security descriptor as the judgment sees them; false
+// when they cannot be read. `descriptor` is a PSECURITY_DESCRIPTOR.
+bool ReadFolderSecurity(void* descriptor, FolderFacts& facts);
+
+// The SHA-256 of the file's bytes as 64 lower-case hex digits; empty when it
+// cannot be read.
+std::string FileSha256(std::u16string_view path);
 
 }  // namespace tde

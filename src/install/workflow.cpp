@@ -101,6 +101,9 @@ class Run {
             refused_ = creation.refused;
             p_.ui.ShowTip(kFailedToCreateDirectory);
             p_.log.Write(FormatText(kLogFailedToCreateDirectory, {creation.failedPath}));
+            if (!creation.reason.empty()) {
+                p_.log.Write(creation.reason);
+            }
             return InstallOutcome::StagingNotCreated;
         }
         std::u16string dependentFiles;  // the staging names are dropped at step 16
@@ -110,6 +113,9 @@ class Run {
             const uint32_t error = p_.files.LastError();
             std::u16string shown = FormatText(Text(textkey::kCopyFileFail), {ErrorText(error)});
             LogCopyFailure(fill.failedItem, error);
+            if (!fill.reason.empty()) {
+                p_.log.Write(fill.reason);
+            }
             p_.ui.ShowTip(shown);
             return InstallOutcome::StagingNotFilled;
         }

@@ -119,12 +119,14 @@ inline constexpr std::string_view kWriteFailedText = "Write log file failed!";
 #ifdef _WIN32
 // ---- Entry points (log_win32.cpp) ----
 
-// The process's log file path, in the ANSI code page: the temporary folder +
-// "file_" + local time "%Y%m%d_%H%M%S" + ".txt". The first call makes the path
-// and the empty file and arranges its deletion at normal exit; it is safe
-// against concurrent first calls. Empty when logging is off for the run: no
-// temporary folder, the file could not be created, or a link of any kind
-// (symbolic link, junction, other reparse point, hard link) stood at the path.
+// The process's log file path, in the ANSI code page: the temporary folder
+// (GetTempPath2W where the system has it) + "file_" + local time
+// "%Y%m%d_%H%M%S" + ".txt", or, when a file of that name exists already,
+// whoever made it, the first free name with "_1", "_2", ... before ".txt". The
+// first call creates the file (CREATE_NEW) and holds it open for the process:
+// entries go through that handle, and at normal exit the file is deleted
+// through it. Safe against concurrent first calls. Empty when logging is off
+// for the run: no temporary folder, or no file could be created.
 const std::string& GetLogFilePath();
 
 // Keeps the process's log file after a normal exit, for a run that failed
@@ -151,8 +153,9 @@ void LogFormattedWideV(const std::string& path, const wchar_t* format, va_list a
 // Composes and appends one line through the process's writer.
 void WriteLogEntry(LogLevel level, const std::string& path, const std::string& message);
 
-// Appends line + "\n" to path, creating the file; others may read and write it
-// meanwhile. False when the file could not be opened or is a link.
+// Appends line + "\n" to path: through the handle held for it, or else by name,
+// creating the file; others may read and write it meanwhile. False when the
+// file could not be opened or is a link.
 bool AppendLineToFile(const std::string& path, const std::string& line);
 #endif
 

@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 #include <cstdio>
 #include <cwchar>
 #include <ctime>
@@ -25,6 +27,99 @@ bool IsLinkedFile(HANDLE file) {
     return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1;
 }
 
+// Log files held open for the run, by the path the entry points know them by:
+// once checked, a file is never looked up by name again, so nothing planted in
+// its folders later can redirect it.
+std::mutex heldLock;
+std::map<std::string, HANDLE>& HeldFiles() {
+    static std::map<std::string, HANDLE> files;
+    return files;
+}
+
+HANDLE HeldFile(const std::string& path) {
+    std::lock_guard<std::mutex> guard(heldLock);
+    auto it = HeldFiles().find(path);
+    return it == HeldFiles().end() ? INVALID_HANDLE_VALUE : it->second;
+}
+
+void Hold(const std::string& path, HANDLE file) {
+    std::lock_guard<std::mutex> guard(heldLock);
+    HeldFiles()[path] = file;
+}
+
+void Release(const std::string& path) {
+    std::lock_guard<std::mutex> guard(heldLock);
+    HeldFiles().erase(path);
+}
+
+// Others may read, write and delete the file while it is held; a handle holding
+// DELETE would shut out every reader that does not share deletion.
+constexpr DWORD kHeldAccess =
+    FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr DWORD kHeldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Deletes the file the handle is open on, never a file found by name.
+bool DeleteThroughHandle(HANDLE file) {
+    HANDLE deleter = ReOpenFile(file, DELETE, kHeldSharing, 0);
+    if (deleter == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    const BOOL done =
+        SetFileInformationByHandle(deleter, FileDispositionInfo, &disposition, sizeof disposition);
+    CloseHandle(deleter);
+    return done != FALSE;
+}
+
+// Writes line + "\n" at the file's current end; a failure here is not reported.
+void WriteAtEnd(HANDLE file, const std::string& line) {
+    std::string data;
+    data.reserve(line.size() + 1);
+    data.append(line);
+    data.push_back('\n');
+    LARGE_INTEGER zero = {};
+    SetFilePointerEx(file, zero, nullptr, FILE_END);
+    size_t offset = 0;
+    while (offset < data.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(data.size() - offset, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(file, data.data() + offset, chunk, &written, nullptr) || written == 0) {
+            break;
+        }
+        offset += written;
+    }
+}
+
+std::string AnsiOf(const std::wstring& text) {
+    const int length = static_cast<int>(text.size());
+    const int needed =
+        WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<size_t>(needed > 0 ? needed : 0), '\0');
+    if (needed > 0) {
+        WideCharToMultiByte(CP_ACP, 0, text.data(), length, ansi.data(), needed, nullptr, nullptr);
+    }
+    return ansi;
+}
+
+// GetTempPath2W where the system has it (for SYSTEM it is C:\Windows\SystemTemp,
+// which users cannot write), else GetTempPathW. Empty when neither answers, or
+// the answer does not fit 260 characters.
+std::wstring TemporaryFolder() {
+    using GetTempPath2Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto getTempPath2 = kernel == nullptr
+                            ? nullptr
+                            : reinterpret_cast<GetTempPath2Fn>(
+                                  reinterpret_cast<void*>(GetProcAddress(kernel, "GetTempPath2W")));
+    wchar_t folder[MAX_PATH + 1] = {};
+    const DWORD length = getTempPath2 != nullptr ? getTempPath2(MAX_PATH + 1, folder)
+                                                 : GetTempPathW(MAX_PATH + 1, folder);
+    if (length < 1 || length > MAX_PATH) {
+        return {};
+    }
+    return std::wstring(folder, length);
+}
+
 std::tm LocalTimeOf(std::int64_t unixSeconds) {
     std::tm local = {};
     const __time64_t seconds = unixSeconds;
@@ -44,6 +139,11 @@ class Win32LogPlatform : public LogPlatform {
     }
 
     AppendOutcome AppendLine(const std::string& path, const std::string& line) override {
+        HANDLE held = HeldFile(path);
+        if (held != INVALID_HANDLE_VALUE) {
+            WriteAtEnd(held, line);
+            return AppendOutcome::Written;
+        }
         return AppendLineNoFollow(path, line);
     }
 
@@ -62,14 +162,20 @@ class Win32LogPlatform : public LogPlatform {
 
 std::atomic<bool> keepLogFile{false};
 
-// The process's log file: made on first use, deleted at normal exit.
+// The process's log file: made on first use and held open, deleted through its
+// handle at normal exit.
 class ProcessLogFile {
   public:
     ProcessLogFile() { Make(); }
     ~ProcessLogFile() {
-        if (!path_.empty() && !keepLogFile && !ProcessLogWriter().IsSwitchedOff(path_)) {
-            DeleteFileA(path_.c_str());
+        if (file_ == INVALID_HANDLE_VALUE) {
+            return;
         }
+        Release(path_);  // a late entry must not write to a closed handle
+        if (!keepLogFile) {
+            DeleteThroughHandle(file_);
+        }
+        CloseHandle(file_);
     }
     const std::string& path() const { return path_; }
 
@@ -78,23 +184,40 @@ class ProcessLogFile {
         path_.clear();
         ProcessLogWriter().SetMinimumLevel(static_cast<int>(LogLevel::Trace));
 
-        char folder[MAX_PATH] = {};
-        const DWORD length = GetTempPathA(MAX_PATH, folder);
-        if (length < 1 || length >= MAX_PATH) {
+        const std::wstring folder = TemporaryFolder();
+        if (folder.empty()) {
             return;  // no folder, or longer than the buffer: logging off
         }
         FILETIME now;
         GetSystemTimeAsFileTime(&now);
         const std::uint64_t ticks =
             (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-        std::string path = std::string(folder, length) + LogFileNameAt(ticks);
-        if (!CreateLogFile(path)) {
-            return;
+        const std::string name = LogFileNameAt(ticks);
+        const std::wstring stem(name.begin(), name.end() - 4);  // without ".txt"
+        // The name is predictable: a file already there, whoever made it, is
+        // never used; the next free name with a counter is.
+        constexpr int kNames = 100;
+        for (int attempt = 0; attempt < kNames; ++attempt) {
+            const std::wstring path =
+                folder + stem + (attempt == 0 ? L"" : L"_" + std::to_wstring(attempt)) + L".txt";
+            HANDLE file =
+                CreateFileW(path.c_str(), kHeldAccess, kHeldSharing, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            if (file != INVALID_HANDLE_VALUE) {
+                file_ = file;
+                path_ = AnsiOf(path);
+                Hold(path_, file_);
+                return;
+            }
+            const DWORD error = GetLastError();
+            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+                return;
+            }
         }
-        path_ = std::move(path);
     }
 
     std::string path_;
+    HANDLE file_ = INVALID_HANDLE_VALUE;
 };
 
 std::string ToAnsi(const std::wstring& text) {
@@ -153,17 +276,73 @@ std::string LogFileNameAt(std::uint64_t fileTime) {
     return FormatLogFileName(LocalTimeOf(UnixSecondsFromFileTime(fileTime)));
 }
 
-bool CreateLogFile(const std::string& path) {
-    // Opened first and emptied only once it is known to be a plain file of its own.
-    HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
+std::wstring FinalPathByHandle(void* handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length =
+            GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
+        if (length == 0) {
+            return {};
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.assign(length + 1, L'\0');
     }
-    const bool usable = !IsLinkedFile(file) && SetEndOfFile(file);
-    CloseHandle(file);
-    return usable;
+    return {};
+}
+
+bool IsRequestedPath(const std::wstring& finalPath, const std::wstring& requested) {
+    std::wstring found = finalPath;
+    if (found.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+        found = L"\\\\" + found.substr(8);
+    } else if (found.rfind(L"\\\\?\\", 0) == 0) {
+        found = found.substr(4);
+    }
+    // A user's TEMP often holds a short name such as ADMINI~1.
+    std::wstring expected = requested;
+    const DWORD needed = GetLongPathNameW(requested.c_str(), nullptr, 0);
+    if (needed > 0) {
+        std::wstring longPath(needed, L'\0');
+        const DWORD length = GetLongPathNameW(requested.c_str(), longPath.data(), needed);
+        if (length > 0 && length < needed) {
+            longPath.resize(length);
+            expected = longPath;
+        }
+    }
+    return !found.empty() &&
+           CompareStringOrdinal(found.c_str(), static_cast<int>(found.size()), expected.c_str(),
+                                static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
+}
+
+RequestedLogOpen OpenRequestedLogFile(const std::wstring& fullPath, const std::string& key,
+                                      bool append, FinalPathLookup finalPath) {
+    // FILE_FLAG_OPEN_REPARSE_POINT guards the last component only; a junction
+    // in a parent folder shows in the final path.
+    HANDLE file = CreateFileW(fullPath.c_str(), kHeldAccess, kHeldSharing, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return RequestedLogOpen::Failed;
+    }
+    const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
+    RequestedLogOpen outcome = RequestedLogOpen::Opened;
+    if (IsLinkedFile(file)) {
+        outcome = RequestedLogOpen::Link;
+    } else if (!IsRequestedPath(finalPath(file), fullPath)) {
+        outcome = RequestedLogOpen::Elsewhere;
+    } else if (!append && !SetEndOfFile(file)) {
+        outcome = RequestedLogOpen::Failed;
+    }
+    if (outcome != RequestedLogOpen::Opened) {
+        if (created) {
+            DeleteThroughHandle(file);
+        }
+        CloseHandle(file);
+        return outcome;
+    }
+    Hold(key, file);  // closed when the process ends
+    return outcome;
 }
 
 AppendOutcome AppendLineNoFollow(const std::string& path, const std::string& line) {
@@ -213,6 +392,11 @@ void WriteLogEntry(LogLevel level, const std::string& path, const std::string& m
 }
 
 bool AppendLineToFile(const std::string& path, const std::string& line) {
+    HANDLE held = HeldFile(path);
+    if (held != INVALID_HANDLE_VALUE) {
+        WriteAtEnd(held, line);
+        return true;
+    }
     return AppendLineNoFollow(path, line) == AppendOutcome::Written;
 }
 

@@ -11,7 +11,6 @@ SpoolerBuffer FetchTwice(Spooler& spooler,
     SpoolerBuffer result;
     uint32_t needed = 0;
     uint32_t returned = 0;
-    spooler.SetLastError(0);
     const bool answered = call(nullptr, 0, &needed, &returned);
     if (needed == 0) {
         // An empty list answers TRUE; a spooler that cannot be reached answers

@@ -220,6 +220,8 @@ inline constexpr std::u16string_view kInstallDriverFail = u"tip.installdriverfai
 inline constexpr std::u16string_view kInstallDriverSuccess = u"tip.installdriversuccess";
 // %s: the system error text.
 inline constexpr std::u16string_view kInstallPrinterFail = u"tip.installprinterfail";
+// Another run (a quiet one) holds the installer's lock.
+inline constexpr std::u16string_view kInstallerBusy = u"tip.installerbusy";
 }  // namespace textkey
 
 struct TextKeyInfo {

@@ -24,6 +24,7 @@ constexpr TextKeyInfo kVocabulary[] = {
     {textkey::kInstallDriverFail, 0},
     {textkey::kInstallDriverSuccess, 0},
     {textkey::kInstallPrinterFail, 1},
+    {textkey::kInstallerBusy, 0},
 };
 
 // Control ids of dialog template 102.

@@ -1,6 +1,7 @@
 // Starts the real TarnDovEzuvar.exe, finds its dialog, checks the controls of
 // the main window against the dialog's layout, and closes it the three ways a
 // user can. A screenshot of the window is kept under the build folder.
+#include "app/installer_lock.h"
 #include "app/resource_ids.h"
 #include "installer_process.h"
 #include "screenshot.h"
@@ -201,6 +202,23 @@ TEST_F(DialogEndToEnd, SystemMenuOpensTheAboutBoxWithTheVersion) {
 TEST_F(DialogEndToEnd, ChineseSessionSelectsChineseInTheLanguageCombo) {
     EXPECT_EQ(SendMessageW(GetDlgItem(dialog, IDC_LANGUAGE), CB_GETCURSEL, 0, 0), 1);
     EXPECT_EQ(TextOf(dialog), L"打印机驱动安装 - V1.0.14");
+    SendMessageW(GetDlgItem(dialog, IDC_EXIT), BM_CLICK, 0, 0);
+    ExpectEndsNormally();
+}
+
+TEST_F(DialogEndToEnd, InstallWhileAQuietRunHoldsTheLockShowsOneBoxAndDoesNothing) {
+    // Wine has no private namespaces: the installer falls back to this name.
+    HANDLE lock = CreateMutexW(nullptr, TRUE, tde::kInstallerLockName);
+    ASSERT_NE(lock, nullptr) << GetLastError();
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_INSTALL, BN_CLICKED), 0);
+    HWND box = WaitForDialog(installer.Id(), dialog, 10000);
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+    ASSERT_NE(box, nullptr) << "no box appeared";
+    EXPECT_EQ(ControlText(GetDlgItem(box, 0xFFFF)),
+              L"此计算机上正在进行另一项安装。请等待其完成后，再次点击“安装驱动”。");
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntilGone(box));
     SendMessageW(GetDlgItem(dialog, IDC_EXIT), BM_CLICK, 0, 0);
     ExpectEndsNormally();
 }

@@ -284,6 +284,7 @@ inline std::vector<LogEntry> ReadLog(const std::wstring& path, Problems* problem
 struct RecordedCall {
     std::string time;        // local time "YYYY-MM-DD HH:MM:SS.mmm"
     int show = -1;           // the show command it was started with; -1 for none
+    std::wstring folder;     // its working folder
     std::wstring program;    // the program part of the command line, quotes removed
     std::wstring separator;  // what stood between program and parameters
     std::wstring parameters;
@@ -301,13 +302,15 @@ inline std::vector<RecordedCall> ReadRecord(const std::wstring& program) {
     while (std::getline(in, line)) {
         size_t tab1 = line.find('\t');
         size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
-        if (tab2 == std::string::npos) {
+        size_t tab3 = tab2 == std::string::npos ? tab2 : line.find('\t', tab2 + 1);
+        if (tab3 == std::string::npos) {
             continue;
         }
         RecordedCall call;
         call.time = line.substr(0, tab1);
         call.show = std::atoi(line.substr(tab1 + 1, tab2 - tab1 - 1).c_str());
-        std::wstring commandLine = WideFromUtf8(line.substr(tab2 + 1));
+        call.folder = WideFromUtf8(line.substr(tab2 + 1, tab3 - tab2 - 1));
+        std::wstring commandLine = WideFromUtf8(line.substr(tab3 + 1));
         size_t rest = 0;
         if (!commandLine.empty() && commandLine[0] == L'"') {
             size_t close = commandLine.find(L'"', 1);

@@ -314,6 +314,8 @@ class InstallEndToEnd : public testing::Test {
         EXPECT_EQ(Narrow(trust[0].parameters),
                   Narrow(L"-addstore \"TrustedPublisher\" \"" + staging + L"znw.cer\""));
         EXPECT_EQ(trust[0].show, SW_HIDE);
+        // Started in the system folder, never the installer's own.
+        EXPECT_TRUE(SameText(trust[0].folder, SystemFolder())) << Narrow(trust[0].folder);
         if (s.certutilDelayMs > 0 && entries.size() >= 2) {
             // The driver is registered, and its line logged, only after certutil ended.
             EXPECT_GE(entries.back().millisecondOfDay,

@@ -1,9 +1,9 @@
 /* Stands in for a system program the installer starts (certutil, rundll32):
  * it does nothing but append one line to "<its own path>.calls" and exit 0.
  * The line, in UTF-8: local time "YYYY-MM-DD HH:MM:SS.mmm", a tab, the show
- * command it was started with (-1 when none was given), a tab, and its command
- * line exactly as it received it. With TDE_RECORDING_DELAY_MS set it then
- * waits that long before it exits, so a caller's wait for it can be seen. */
+ * command it was started with (-1 when none was given), a tab, its working
+ * folder, a tab, and its command line exactly as it received it. With TDE_RECORDING_DELAY_MS set it
+ * then waits that long before it exits, so a caller's wait for it can be seen. */
 #include <stdlib.h>
 #include <windows.h>
 
@@ -19,6 +19,7 @@ static void Append(HANDLE file, const wchar_t* text) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
     wchar_t path[MAX_PATH + 8];
     wchar_t head[64];
+    wchar_t folder[MAX_PATH + 1] = {0};
     DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
     STARTUPINFOW startup;
     SYSTEMTIME now;
@@ -45,6 +46,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
             CreateFileW(path, FILE_APPEND_DATA, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
         if (record != INVALID_HANDLE_VALUE) {
             Append(record, head);
+            GetCurrentDirectoryW(MAX_PATH + 1, folder);
+            Append(record, folder);
+            Append(record, L"\t");
             Append(record, GetCommandLineW());
             Append(record, L"\n");
             CloseHandle(record);

@@ -143,10 +143,18 @@ Expected Expect(const Target& t, const std::vector<std::u16string>& stagingItems
             return notCreated(staging + kSubfolders[t.onCall - first - 1], false);
         }
         case FileOp::CheckFolder: {
-            // Calls 1-2 look at what already exists, 3-4 at what the run created.
-            Expected e = notCreated(t.onCall % 2 == 1 ? staging.substr(0, staging.size() - 11)
-                                                      : staging.substr(0, staging.size() - 1),
-                                    t.onCall > 2);
+            // Call 1 looks at "ZNWDriver" before creation, 2-3 at it and the staging
+            // folder after, then one call per subfolder, which stays ours to remove.
+            static const char16_t* const kJudged[] = {
+                u"", u"", u"", u"\\IA64", u"\\Driver64", u"\\Driver32", u"\\ARM64"};
+            const std::u16string self = staging.substr(0, staging.size() - 1);
+            const std::u16string path = t.onCall <= 2   ? self.substr(0, self.size() - 10)
+                                        : t.onCall == 3 ? self
+                                                        : self + kJudged[t.onCall - 1];
+            // Refused after creation, the folders stay; before it, nothing was made.
+            Expected e = notCreated(path, t.onCall == 2 || t.onCall == 3);
+            e.events.push_back(
+                Log(u"The folder " + path + u" is refused: its security cannot be read"));
             return e;
         }
         case FileOp::ExtractArchiveItem:

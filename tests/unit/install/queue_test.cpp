@@ -220,12 +220,13 @@ TEST_F(QueueTest, PropertiesStartRundll32FromTheSystemFolderWithTheExactCommandL
     EXPECT_EQ(request.verb, u"open");
     EXPECT_EQ(request.file, u"C:\\Windows\\system32\\rundll32.exe");
     EXPECT_EQ(request.parameters, u" printui.dll, PrintUIEntry /p /n\"A3 Printer\" ");
-    EXPECT_EQ(request.directory, u"");
+    EXPECT_EQ(request.directory, u"C:\\Windows\\system32");  // never the installer's folder
     EXPECT_EQ(request.show, 1);
 
     shell.systemFolder = u"D:\\WINNT\\system32\\";
     ShowPrinterProperties(shell, owner, u"X");
     EXPECT_EQ(shell.requests.back().file, u"D:\\WINNT\\system32\\rundll32.exe");
+    EXPECT_EQ(shell.requests.back().directory, u"D:\\WINNT\\system32");
 }
 
 TEST_F(QueueTest, PropertiesStartNothingByBareNameWhenTheSystemFolderIsUnknown) {

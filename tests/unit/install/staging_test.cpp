@@ -52,6 +52,66 @@ TEST(CreateDirectoryPath, CreatesEachMissingFolderAlongThePath) {
     EXPECT_EQ(CreateDirectoryPath(raced, "C:\\A"), 1);
 }
 
+TEST(JudgeFolder, TrustsOnlyAFolderNoOneButAdministratorsCanChange) {
+    using P = Principal;
+    using T = FolderTrust;
+    const FolderFacts made = StagingFolderFacts();
+    auto with = [&](auto change) {
+        FolderFacts facts = made;
+        change(facts);
+        return facts;
+    };
+    const AccessEntry usersReadExecute{P::Other, true, 0x1200A9};
+    const struct {
+        const char* what;
+        FolderFacts facts;
+        FolderTrust trust;
+    } cases[] = {
+        {"the descriptor the steps create with", made, T::Trusted},
+        {"nothing there", FolderFacts{}, T::Absent},
+        {"security unreadable", with([](auto& f) { f.readable = false; }), T::Unknown},
+        {"a junction", with([](auto& f) { f.link = true; }), T::Link},
+        {"a file", with([](auto& f) { f.directory = false; }), T::NotAFolder},
+        {"another user's", with([](auto& f) { f.owner = P::Other; }), T::ForeignOwner},
+        {"CREATOR OWNER as owner", with([](auto& f) { f.owner = P::CreatorOwner; }),
+         T::ForeignOwner},
+        {"owned by SYSTEM", with([](auto& f) { f.owner = P::System; }), T::Trusted},
+        {"under Program Files", with([&](auto& f) {
+             f.owner = P::TrustedInstaller;
+             f.dacl.push_back(usersReadExecute);
+             f.dacl.push_back({P::CreatorOwner, true, 0x10000000});
+         }),
+         T::Trusted},
+        {"a null DACL", with([](auto& f) { f.hasDacl = false; }), T::OthersMayWrite},
+        {"inherited from C:\\ (Authenticated Users: Modify)", with([](auto& f) {
+             f.dacl.push_back({P::Other, true, 0x1301BF});
+         }),
+         T::OthersMayWrite},
+        {"Users may add a subfolder", with([](auto& f) {
+             f.dacl.push_back({P::Other, true, 0x4});
+         }),
+         T::OthersMayWrite},
+        {"Users may change the DACL", with([](auto& f) {
+             f.dacl.push_back({P::Other, true, 0x40000});
+         }),
+         T::OthersMayWrite},
+        {"Users get generic write on what is unpacked", with([](auto& f) {
+             f.dacl.push_back({P::Other, true, 0x40000000});
+         }),
+         T::OthersMayWrite},
+        {"Users denied everything", with([](auto& f) {
+             f.dacl.push_back({P::Other, false, 0x1F01FF});
+         }),
+         T::Trusted},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(JudgeFolder(c.facts), c.trust);
+        EXPECT_EQ(FolderTrustReason(c.trust).empty(),
+                  c.trust == T::Absent || c.trust == T::Trusted);
+    }
+}
+
 TEST(RemoveDirectoryTree, RemovesLinksAsLinksAndNothingOutsideTheFolder) {
     MemoryStagingFiles files;
     const std::u16string staging = u"C:\\S\\DovEzuvar\\";

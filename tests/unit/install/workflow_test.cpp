@@ -211,29 +211,25 @@ TEST(Workflow, ErrorTextsKeepTheirCodeAndArchiveFailuresSetADefiniteOne) {
     EXPECT_FALSE(missing.StagingExists());
 }
 
-TEST(Workflow, AStagingFolderAnotherUserOwnsOrLinksIsRefusedAndLeftAlone) {
+TEST(Workflow, AStagingFolderAnotherUserCanChangeIsRefusedAndLeftAlone) {
     struct Case {
         const char* what;
         std::function<void(MemoryStagingFiles&)> plant;
         std::u16string reported;
+        std::u16string why;
     };
     const std::u16string parent = u"C:\\Program Files (x86)\\ZNWDriver";
+    const std::u16string owner = u"its owner is not Administrators, SYSTEM or TrustedInstaller";
+    const std::u16string link = u"it is a link";
     const Case cases[] = {
-        {"foreign parent", [&](auto& f) { f.AddFolder(parent, u"mallory"); }, parent},
-        {"foreign staging",
-         [&](auto& f) {
-             f.AddFolder(parent);
-             f.AddFolder(parent + u"\\DovEzuvar", u"mallory");
-             f.AddFile(parent + u"\\DovEzuvar\\keep.txt", "x");
-         },
-         parent + u"\\DovEzuvar"},
-        {"linked parent", [&](auto& f) { f.AddLink(parent, u"C:\\Users\\setup", true); }, parent},
-        {"linked staging",
-         [&](auto& f) {
-             f.AddFolder(parent);
-             f.AddLink(parent + u"\\DovEzuvar", u"C:\\Users\\setup", true);
-         },
-         parent + u"\\DovEzuvar"},
+        {"foreign parent", [&](auto& f) { f.AddFolder(parent, u"mallory"); }, parent, owner},
+        // The user's own SID, as the token's default owner may be, is no better.
+        {"parent of the user", [&](auto& f) { f.AddFolder(parent, u"setup"); }, parent, owner},
+        {"parent others may write", [&](auto& f) { f.AddFolder(parent, u"Administrators", true); },
+         parent, u"its permissions let other users write to it"},
+        {"parent is a file", [&](auto& f) { f.AddFile(parent, "x"); }, parent, u"it is a file"},
+        {"linked parent", [&](auto& f) { f.AddLink(parent, u"C:\\Users\\setup", true); }, parent,
+         link},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -245,11 +241,41 @@ TEST(Workflow, AStagingFolderAnotherUserOwnsOrLinksIsRefusedAndLeftAlone) {
         EXPECT_THAT(
             world.recorder.events,
             ElementsAre(u"button:off", u"log:Start install", u"tip:Failed to create directory",
-                        u"log:Failed to create directory\uFF0Cpath=" + c.reported, u"button:on"));
+                        u"log:Failed to create directory\uFF0Cpath=" + c.reported,
+                        u"log:The folder " + c.reported + u" is refused: " + c.why, u"button:on"));
         // Nothing was unpacked and nothing removed: the tree is as it was.
         EXPECT_EQ(world.files.Paths(), before);
         EXPECT_EQ(world.files.CallCount(FileOp::ExtractArchiveItem), 0u);
     }
+}
+
+TEST(Workflow, AnEarlierStagingFolderInATrustedParentIsMadeFresh) {
+    const std::u16string parent = u"C:\\Program Files (x86)\\ZNWDriver";
+    for (bool linked : {false, true}) {
+        SCOPED_TRACE(linked);
+        WorkflowWorld world;
+        world.files.AddFile(u"C:\\Users\\setup\\precious.txt", "mine");
+        world.files.AddFolder(parent, u"TrustedInstaller");
+        if (linked) {
+            world.files.AddLink(parent + u"\\DovEzuvar", u"C:\\Users\\setup", true);
+        } else {
+            world.files.AddFolder(parent + u"\\DovEzuvar", u"mallory", true);
+            world.files.AddLink(parent + u"\\DovEzuvar\\Driver32", u"C:\\Users\\setup", true);
+        }
+        EXPECT_EQ(world.Run(), InstallOutcome::QueueCreated);
+        EXPECT_NE(world.files.Find(u"C:\\Users\\setup\\precious.txt"), nullptr);
+        EXPECT_EQ(world.files.Find(u"C:\\Users\\setup\\znw.cer"), nullptr);
+        EXPECT_FALSE(world.StagingExists());
+    }
+}
+
+TEST(Workflow, ARefusedCertificateEndsTheRunBeforeItIsTrusted) {
+    WorkflowWorld world;
+    world.files.refuseCertificate = true;
+    EXPECT_EQ(world.Run(), InstallOutcome::StagingNotFilled);
+    ASSERT_FALSE(world.recorder.lines.empty());
+    EXPECT_NE(world.recorder.lines.back().find(u"is the test certificate"), std::u16string::npos);
+    EXPECT_TRUE(world.shell.starts.empty());  // certutil never ran
 }
 
 }  // namespace

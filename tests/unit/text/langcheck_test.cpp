@@ -73,7 +73,7 @@ TEST_F(Langcheck, ShippedFilesAreCleanAndMergeInOrder) {
     for (char c : both.out) {
         lines += c == '\n';
     }
-    EXPECT_EQ(lines, 19u);
+    EXPECT_EQ(lines, 20u);
 }
 
 TEST_F(Langcheck, ReportsMissingUnknownAndMiscountedKeys) {
@@ -101,7 +101,7 @@ TEST_F(Langcheck, ReportsMissingUnknownAndMiscountedKeys) {
           "tip.title.printermodelset", "tip.title.printermodel", "tip.title.defaultprinter",
           "tip.title.port", "tip.title.selport", "tip.title.usbchecked", "tip.btn.begininstall",
           "tip.btn.cancel", "tip.title.uilanguage", "tip.notselectusbport",
-          "tip.installdriverfail2", "tip.installdriversuccess"}) {
+          "tip.installdriverfail2", "tip.installdriversuccess", "tip.installerbusy"}) {
         rest += std::string("<Text id=\"") + key + "\" value=\"t\"/>";
     }
     rest += "<Text id=\"tip.installprinterfail\" value=\"%s\"/>";

@@ -144,6 +144,38 @@ TEST_F(StagingOnDisk, AFolderAnotherUserOwnsIsRefusedWhereWineKeepsTheOwner) {
     EXPECT_FALSE(Exists(parent + L"\\DovEzuvar"));
 }
 
+// Wine does not keep a DACL given to CreateDirectoryW, so the descriptor is
+// proven in memory: the SDDL the folders are made with reads back, through the
+// reader CheckFolder uses, as the facts the portable judgment trusts.
+TEST(StagingSecurity, TheCreationDescriptorReadsBackAsTrustedAndProtected) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const std::wstring sddl(kStagingFolderSddl.begin(), kStagingFolderSddl.end());
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                     &descriptor, nullptr));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+    EXPECT_NE(control & SE_DACL_PROTECTED, 0);
+    FolderFacts facts;
+    facts.exists = facts.directory = true;
+    ASSERT_TRUE(ReadFolderSecurity(descriptor, facts));
+    LocalFree(descriptor);
+    const FolderFacts expected = StagingFolderFacts();
+    EXPECT_EQ(facts.owner, expected.owner);
+    ASSERT_EQ(facts.dacl.size(), expected.dacl.size());
+    for (size_t i = 0; i < facts.dacl.size(); ++i) {
+        EXPECT_EQ(facts.dacl[i].who, expected.dacl[i].who);
+        EXPECT_EQ(facts.dacl[i].mask, expected.dacl[i].mask);
+    }
+    EXPECT_EQ(JudgeFolder(facts), FolderTrust::Trusted);
+    // Authenticated Users: Modify, as a folder below C:\ inherits it.
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"O:BAD:(A;OICI;FA;;;BA)(A;OICIID;0x1301bf;;;AU)", SDDL_REVISION_1, &descriptor, nullptr));
+    ASSERT_TRUE(ReadFolderSecurity(descriptor, facts));
+    LocalFree(descriptor);
+    EXPECT_EQ(JudgeFolder(facts), FolderTrust::OthersMayWrite);
+}
+
 TEST_F(StagingOnDisk, ExtractionFailuresLeaveADefiniteError) {
     ASSERT_TRUE(CreateDirectoryW(root_.c_str(), nullptr));
     std::vector<ArchiveWriterItem> items(2);
@@ -184,6 +216,9 @@ TEST_F(StagingOnDisk, ExtractionFailuresLeaveADefiniteError) {
         }
     }
     EXPECT_TRUE(Exists(root_ + L"\\good.gpd"));
+    WriteFile(root_ + L"\\abc", "abc");
+    EXPECT_EQ(FileSha256(U16(root_ + L"\\abc")),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 }  // namespace

@@ -227,16 +227,18 @@ TEST_F(ProcessLogEntries, WideTextIsWrittenInTheAnsiCodePage) {
     EXPECT_EQ(appended.substr(appended.size() - expected.size()), expected);
 }
 
-TEST_F(ProcessLogEntries, DeletingTheFileBetweenEntriesRecreatesIt) {
-    LogFormattedWide(path(), L"%s", L"before the deletion");
+TEST_F(ProcessLogEntries, TheFileIsNeverLookedUpByNameAgain) {
+    // Moved away between entries: the next one follows the file, not the name.
+    const std::string moved = path() + ".moved";
     SetLastError(0xdeadbeef);
-    ASSERT_TRUE(DeleteFileA(path().c_str())) << GetLastError();
-    LogFormattedWide(path(), L"%s", L"after the deletion");
-    const std::optional<std::string> content = ReadAll(path());
-    ASSERT_TRUE(content.has_value()) << "not recreated";
-    std::smatch entry;
-    ASSERT_TRUE(std::regex_match(*content, entry, kEntry)) << *content;
-    EXPECT_EQ(entry[3], "after the deletion");
+    ASSERT_TRUE(MoveFileA(path().c_str(), moved.c_str())) << GetLastError();
+    LogFormattedWide(path(), L"%s", L"after the move");
+    const bool madeAtTheName = Exists(path());
+    const std::optional<std::string> content = ReadAll(moved);
+    MoveFileA(moved.c_str(), path().c_str());
+    EXPECT_FALSE(madeAtTheName);
+    ASSERT_TRUE(content.has_value());
+    EXPECT_NE(content->find("] [Info] after the move\n"), std::string::npos);
 }
 
 // ---- Failures ----
@@ -280,20 +282,39 @@ TEST_F(FilesOfOthers, AppendsWhileAnotherProgramReadsButNotWhileItLocks) {
     EXPECT_EQ(ReadAll(path), "one\ntwo\n");
 }
 
-TEST_F(FilesOfOthers, CreatingEmptiesAnExistingFileAndAppendsFollow) {
-    // A second process whose path was made in the same second empties the file.
-    const std::string path = Path("same_second.txt");
+TEST_F(FilesOfOthers, TheRequestedFileIsEmptiedOnceItIsKnownToBeThere) {
+    // An earlier run's file is emptied; entries follow through the one handle.
+    const std::string path = Path("requested.txt");
+    const std::wstring wide(path.begin(), path.end());
     ASSERT_TRUE(WriteAll(path, "an earlier run\n"));
-    EXPECT_TRUE(CreateLogFile(path));
+    EXPECT_EQ(OpenRequestedLogFile(wide, path), RequestedLogOpen::Opened);
     EXPECT_EQ(ReadAll(path), "");
     EXPECT_TRUE(AppendLineToFile(path, "a"));
-    EXPECT_TRUE(AppendLineToFile(path, "b"));
-    EXPECT_EQ(ReadAll(path), "a\nb\n");
+    LogFormatted(path, "%s", "b");
+    EXPECT_NE(ReadAll(path)->find("] [Info] b\n"), std::string::npos);
+
+    // The final path names a file elsewhere, as after a junction in a parent
+    // folder (which Wine cannot make): nothing is emptied, a file this open
+    // made is deleted again.
+    auto elsewhere = [](void*) { return std::wstring(L"\\\\?\\C:\\Windows\\elsewhere.log"); };
+    const std::string kept = Path("kept.txt");
+    ASSERT_TRUE(WriteAll(kept, "kept\n"));
+    EXPECT_EQ(OpenRequestedLogFile(std::wstring(kept.begin(), kept.end()), kept, false, elsewhere),
+              RequestedLogOpen::Elsewhere);
+    EXPECT_EQ(ReadAll(kept), "kept\n");
+    const std::string fresh = Path("fresh.txt");
+    EXPECT_EQ(
+        OpenRequestedLogFile(std::wstring(fresh.begin(), fresh.end()), fresh, false, elsewhere),
+        RequestedLogOpen::Elsewhere);
+    EXPECT_FALSE(Exists(fresh));
+    EXPECT_TRUE(IsRequestedPath(L"\\\\?\\UNC\\Server\\Logs\\A.LOG", L"\\\\server\\logs\\a.log"));
+    EXPECT_FALSE(IsRequestedPath(L"\\\\?\\C:\\Logs\\a.log", L"C:\\Temp\\a.log"));
 
     // A folder where the file should be: no log.
     const std::string folder = Path("folder.txt");
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
-    EXPECT_FALSE(CreateLogFile(folder));
+    EXPECT_EQ(OpenRequestedLogFile(std::wstring(folder.begin(), folder.end()), folder),
+              RequestedLogOpen::Failed);
     EXPECT_FALSE(AppendLineToFile(folder, "x"));
 }
 
@@ -312,7 +333,8 @@ class PlantedLinks : public TempFiles {
         SCOPED_TRACE(link);
         EXPECT_EQ(AppendLineNoFollow(link, "through the link"), AppendOutcome::RefusedLink);
         EXPECT_FALSE(AppendLineToFile(link, "through the link"));
-        EXPECT_FALSE(CreateLogFile(link));
+        EXPECT_EQ(OpenRequestedLogFile(std::wstring(link.begin(), link.end()), link),
+                  RequestedLogOpen::Link);
         ExpectTargetUntouched();
 
         LogFormatted(link, "%s", "through the link");
@@ -392,7 +414,8 @@ TEST_F(PlantedLinks, JunctionIsNotWrittenThrough) {
         GTEST_SKIP() << "junctions cannot be made here (error " << error << ")";
     }
     EXPECT_EQ(AppendLineNoFollow(junction, "x"), AppendOutcome::OpenFailed);  // a folder
-    EXPECT_FALSE(CreateLogFile(junction));
+    EXPECT_NE(OpenRequestedLogFile(std::wstring(junction.begin(), junction.end()), junction),
+              RequestedLogOpen::Opened);
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((targetFolder + "\\*.*").c_str(), &found);
     int entries = 0;
@@ -407,7 +430,7 @@ TEST_F(PlantedLinks, JunctionIsNotWrittenThrough) {
 
 TEST_F(PlantedLinks, LinkPlantedBetweenEntriesStopsTheLogForTheRun) {
     const std::string path = Path("swapped.txt");
-    ASSERT_TRUE(CreateLogFile(path));
+    ASSERT_TRUE(WriteAll(path, ""));
     LogFormatted(path, "%s", "first");
     ASSERT_TRUE(DeleteFileA(path.c_str()));
     SetLastError(0xdeadbeef);
@@ -424,7 +447,7 @@ TEST_F(PlantedLinks, LinkPlantedBetweenEntriesStopsTheLogForTheRun) {
     EXPECT_FALSE(Exists(path));
 }
 
-TEST_F(PlantedLinks, HardLinkAtTheProcessLogNameSwitchesLoggingOff) {
+TEST_F(PlantedLinks, HardLinkAtTheProcessLogNameIsPassedOver) {
     // The name a fresh process will choose is known in advance to the second:
     // plant a link at every name of the next seconds.
     std::vector<std::string> names;
@@ -463,8 +486,11 @@ TEST_F(PlantedLinks, HardLinkAtTheProcessLogNameSwitchesLoggingOff) {
     }
     ASSERT_TRUE(child.started);
     EXPECT_EQ(child.exitCode, 0u);
-    ASSERT_NE(child.output.find("path="), std::string::npos) << child.output;
-    EXPECT_EQ(OutputValue(child.output, "path"), "") << "logging stayed on";
+    // The name someone else made is never opened: the next free one is.
+    const std::string path = OutputValue(child.output, "path");
+    EXPECT_TRUE(std::regex_match(path.substr(std::min(path.size(), TempFolder().size())),
+                                 std::regex(R"(file_\d{8}_\d{6}_1\.txt)")))
+        << child.output;
     ExpectTargetUntouched();
 }
 

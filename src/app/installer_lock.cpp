@@ -1,0 +1,51 @@
+#include "app/installer_lock.h"
+
+namespace tde {
+
+namespace {
+
+LockState FromError(uint32_t error) {
+    return error == kLockErrorAccessDenied ? LockState::AccessDenied : LockState::Failed;
+}
+
+}  // namespace
+
+LockState TakeInstallerLock(LockSystem& system) {
+    if (system.HasPrivateNamespaces()) {
+        // Another run may close the last handle between our create and open.
+        constexpr int kAttempts = 3;
+        bool open = false;
+        for (int attempt = 0; attempt < kAttempts && !open; ++attempt) {
+            uint32_t error = system.CreateNamespace();
+            if (error == kLockErrorAlreadyExists) {
+                error = system.OpenNamespace();
+                if (error != 0 && error != kLockErrorAccessDenied) {
+                    continue;
+                }
+            }
+            if (error != 0) {
+                return FromError(error);
+            }
+            open = true;
+        }
+        if (!open) {
+            return LockState::Failed;
+        }
+    }
+    const uint32_t error = system.CreateLockMutex();
+    if (error != 0 && error != kLockErrorAlreadyExists) {
+        return FromError(error);
+    }
+    switch (system.WaitForMutex()) {
+        case LockWait::Taken:
+        case LockWait::Abandoned:
+            return LockState::Taken;
+        case LockWait::Timeout:
+            return LockState::HeldElsewhere;
+        case LockWait::Failed:
+            break;
+    }
+    return LockState::Failed;
+}
+
+}  // namespace tde

@@ -1,0 +1,161 @@
+#include "app/installer_lock.h"
+
+#include <windows.h>
+#include <sddl.h>
+
+namespace tde {
+
+namespace {
+
+// Absent from Wine 8's kernel32: imported, they would keep the exe from starting there.
+using CreateBoundaryFn = HANDLE(WINAPI*)(LPCWSTR, ULONG);
+using AddSidFn = BOOL(WINAPI*)(HANDLE*, PSID);
+using DeleteBoundaryFn = VOID(WINAPI*)(HANDLE);
+using CreateNamespaceFn = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR);
+using OpenNamespaceFn = HANDLE(WINAPI*)(LPVOID, LPCWSTR);
+using CloseNamespaceFn = BOOLEAN(WINAPI*)(HANDLE, ULONG);
+
+struct NamespaceApi {
+    CreateBoundaryFn createBoundary = nullptr;
+    AddSidFn addSid = nullptr;
+    DeleteBoundaryFn deleteBoundary = nullptr;
+    CreateNamespaceFn createNamespace = nullptr;
+    OpenNamespaceFn openNamespace = nullptr;
+    CloseNamespaceFn closeNamespace = nullptr;
+
+    bool Complete() const {
+        return createBoundary && addSid && deleteBoundary && createNamespace && openNamespace &&
+               closeNamespace;
+    }
+};
+
+template <typename Fn>
+Fn Lookup(HMODULE module, const char* name) {
+    return module == nullptr
+               ? nullptr
+               : reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+const NamespaceApi& Api() {
+    static const NamespaceApi api = [] {
+        HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+        NamespaceApi found;
+        found.createBoundary = Lookup<CreateBoundaryFn>(kernel, "CreateBoundaryDescriptorW");
+        found.addSid = Lookup<AddSidFn>(kernel, "AddSIDToBoundaryDescriptor");
+        found.deleteBoundary = Lookup<DeleteBoundaryFn>(kernel, "DeleteBoundaryDescriptor");
+        found.createNamespace = Lookup<CreateNamespaceFn>(kernel, "CreatePrivateNamespaceW");
+        found.openNamespace = Lookup<OpenNamespaceFn>(kernel, "OpenPrivateNamespaceW");
+        found.closeNamespace = Lookup<CloseNamespaceFn>(kernel, "ClosePrivateNamespace");
+        return found;
+    }();
+    return api;
+}
+
+// Runs `make` with security attributes holding kInstallerLockSecurity.
+template <typename Make>
+HANDLE WithLockSecurity(Make make) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            kInstallerLockSecurity, SDDL_REVISION_1, &descriptor, nullptr)) {
+        return nullptr;
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    HANDLE made = make(&attributes);
+    const DWORD error = GetLastError();
+    LocalFree(descriptor);
+    SetLastError(error);
+    return made;
+}
+
+}  // namespace
+
+Win32InstallerLock::Win32InstallerLock() {
+    const NamespaceApi& api = Api();
+    if (!api.Complete()) {
+        return;
+    }
+    HANDLE boundary = api.createBoundary(kInstallerNamespace, 0);
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof sid;
+    if (boundary != nullptr &&
+        !(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &size) &&
+          api.addSid(&boundary, sid))) {
+        api.deleteBoundary(boundary);
+        boundary = nullptr;
+    }
+    boundary_ = boundary;
+}
+
+Win32InstallerLock::~Win32InstallerLock() {
+    if (mutex_ != nullptr) {
+        if (held_) {
+            ReleaseMutex(mutex_);
+        }
+        CloseHandle(mutex_);
+    }
+    if (namespace_ != nullptr) {
+        Api().closeNamespace(namespace_, 0);
+    }
+    if (boundary_ != nullptr) {
+        Api().deleteBoundary(boundary_);
+    }
+}
+
+bool Win32InstallerLock::HasPrivateNamespaces() {
+    return Api().Complete();
+}
+
+uint32_t Win32InstallerLock::CreateNamespace() {
+    if (boundary_ == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    HANDLE made = WithLockSecurity([&](LPSECURITY_ATTRIBUTES attributes) {
+        return Api().createNamespace(attributes, boundary_, kInstallerNamespace);
+    });
+    if (made == nullptr) {
+        const DWORD error = GetLastError();
+        return error == 0 ? ERROR_INVALID_HANDLE : error;
+    }
+    namespace_ = made;
+    return 0;
+}
+
+uint32_t Win32InstallerLock::OpenNamespace() {
+    HANDLE opened = Api().openNamespace(boundary_, kInstallerNamespace);
+    if (opened == nullptr) {
+        const DWORD error = GetLastError();
+        return error == 0 ? ERROR_PATH_NOT_FOUND : error;
+    }
+    namespace_ = opened;
+    return 0;
+}
+
+uint32_t Win32InstallerLock::CreateLockMutex() {
+    const wchar_t* name = namespace_ != nullptr ? kInstallerLockInNamespace : kInstallerLockName;
+    SetLastError(0);
+    HANDLE mutex = WithLockSecurity(
+        [&](LPSECURITY_ATTRIBUTES attributes) { return CreateMutexW(attributes, FALSE, name); });
+    const DWORD error = GetLastError();
+    if (mutex == nullptr) {
+        return error == 0 ? ERROR_INVALID_HANDLE : error;
+    }
+    mutex_ = mutex;
+    return error == ERROR_ALREADY_EXISTS ? kLockErrorAlreadyExists : 0;
+}
+
+LockWait Win32InstallerLock::WaitForMutex() {
+    switch (WaitForSingleObject(mutex_, 0)) {
+        case WAIT_OBJECT_0:
+            held_ = true;
+            return LockWait::Taken;
+        case WAIT_ABANDONED:
+            held_ = true;
+            return LockWait::Abandoned;
+        case WAIT_TIMEOUT:
+            return LockWait::Timeout;
+        default:
+            return LockWait::Failed;
+    }
+}
+
+}  // namespace tde
