@@ -178,6 +178,7 @@ bool MemoryStagingFiles::PathExistsA(const std::string& path) {
 }
 
 bool MemoryStagingFiles::CreateDirectoryA(const std::string& path) {
+    folderCalls.emplace_back(FileOp::CreateDirectoryA, Normalise(Widen(path)));
     if (Begin(FileOp::CreateDirectoryA)) {
         return false;
     }
@@ -196,6 +197,7 @@ bool MemoryStagingFiles::CreateDirectoryA(const std::string& path) {
 }
 
 FolderTrust MemoryStagingFiles::CheckFolder(std::u16string_view path) {
+    folderCalls.emplace_back(FileOp::CheckFolder, Normalise(path));
     if (Begin(FileOp::CheckFolder)) {
         return FolderTrust::Unknown;
     }

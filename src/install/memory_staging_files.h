@@ -63,6 +63,8 @@ class MemoryStagingFiles final : public StagingFiles {
         faults_.Add(op, error, onCall);
     }
     const std::vector<FileOp>& Calls() const { return calls_; }
+    // The folders created and judged, normalised, in call order.
+    std::vector<std::pair<FileOp, std::u16string>> folderCalls;
     size_t CallCount(FileOp op) const;
 
     std::string ToNarrow(std::u16string_view text) override;

@@ -188,6 +188,15 @@ TEST(FaultWalk, EveryCallOfARunFailsInTurnAndTheRunEndsAsItsFailureTableSays) {
                                                                 u"log:driver ok", u"button:on"));
     ASSERT_FALSE(reference.StagingExists());
     ASSERT_GT(reference.services.Calls().size(), 0u) << "the run must restart the spooler";
+    // Each folder the run makes is judged once it stands, whatever the order of the rest.
+    const auto& folders = reference.files.folderCalls;
+    for (auto made = folders.begin(); made != folders.end(); ++made) {
+        if (made->first == FileOp::CreateDirectoryA) {
+            EXPECT_NE(std::find(made, folders.end(), std::pair{FileOp::CheckFolder, made->second}),
+                      folders.end())
+                << Narrow(made->second);
+        }
+    }
 
     std::vector<Target> targets;
     std::map<int, uint32_t> counts;
