@@ -13,7 +13,7 @@ bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
     return CompareNamesIgnoreCase(a, b) == 0;
 }
 
-enum class Switch { Quiet, Model, Port, Default, Log, Uninstall, Usage };
+enum class Switch { Quiet, Model, Port, Default, Log, Uninstall, Usage, Check };
 
 struct SwitchName {
     std::u16string_view name;
@@ -25,7 +25,7 @@ constexpr SwitchName kSwitches[] = {
     {u"quiet", Switch::Quiet, false}, {u"model", Switch::Model, true},
     {u"port", Switch::Port, true},    {u"default", Switch::Default, false},
     {u"log", Switch::Log, true},      {u"uninstall", Switch::Uninstall, false},
-    {u"?", Switch::Usage, false},
+    {u"?", Switch::Usage, false},     {u"check", Switch::Check, false},
 };
 
 struct SwitchToken {
@@ -143,6 +143,7 @@ ParsedCommandLine ParseCommandLine(std::u16string_view arguments,
     }
 
     bool seen[std::size(kSwitches)] = {};
+    bool check = false;
     std::optional<std::u16string> model;
     std::optional<std::u16string> port;
     for (size_t i = 0; i < tokens.size(); ++i) {
@@ -202,7 +203,16 @@ ParsedCommandLine ParseCommandLine(std::u16string_view arguments,
                 break;
             case Switch::Usage:
                 break;  // handled before the loop
+            case Switch::Check:
+                check = true;
+                break;
         }
+    }
+    if (check) {
+        if (result.line.mode == RunMode::Uninstall || port || result.line.makeDefault) {
+            return Invalid(u"/uninstall, /port and /default do not go with /check");
+        }
+        result.line.mode = RunMode::Check;
     }
 
     if (result.line.mode == RunMode::Dialog) {
@@ -221,6 +231,9 @@ ParsedCommandLine ParseCommandLine(std::u16string_view arguments,
     }
     if (!matched) {
         return Invalid(u"Unknown model: \"" + *model + u"\"; the models are " + ModelList(models));
+    }
+    if (result.line.mode == RunMode::Check) {
+        return result;
     }
     if (result.line.mode == RunMode::Uninstall) {
         if (port || result.line.makeDefault) {
@@ -257,6 +270,9 @@ std::u16string UsageText(const std::vector<ModelName>& models) {
         u"      installs a printer without any window.\n"
         u"  TarnDovEzuvar.exe /uninstall /model NAME [/log PATH]\n"
         u"      removes the model's printers and its driver, without any window.\n"
+        u"  TarnDovEzuvar.exe /check /model NAME [/log PATH]\n"
+        u"      says whether an installation would go ahead, and what is installed;\n"
+        u"      changes nothing.\n"
         u"\n"
         u"  /model NAME  one of ";
     text += ModelList(models);
@@ -272,7 +288,8 @@ std::u16string UsageText(const std::vector<ModelName>& models) {
         u"blank, \":\" or \"=\", e.g. /model:\"A4 Printer\".\n"
         u"\n"
         u"Exit codes: 0 done and checked, 1603 failed (see the log), 1618 another run\n"
-        u"holds the installer's lock, 1639 invalid command line.\n";
+        u"holds the installer's lock, 1639 invalid command line. /check: 0 when an\n"
+        u"installation would go ahead, 1603 when it would not.\n";
     return text;
 }
 
@@ -285,6 +302,12 @@ RunVerdict DecideExitCode(const RunFacts& facts) {
     }
     if (facts.mode == RunMode::Install && !facts.portFound) {
         return {kExitInstallFailure, u"no USB printer was found"};
+    }
+    if (!facts.checksPassed) {
+        return {kExitInstallFailure, u"the check before the run found a problem"};
+    }
+    if (facts.mode == RunMode::Check) {
+        return {kExitSuccess, {}};
     }
     const EndState& end = facts.end;
     if (facts.mode == RunMode::Uninstall) {
@@ -317,7 +340,9 @@ RunVerdict DecideExitCode(const RunFacts& facts) {
 std::u16string ResultLine(const RunFacts& facts, const RunVerdict& verdict) {
     std::u16string line = facts.model.empty() ? std::u16string(u"Printer") : facts.model;
     const bool ok = verdict.exitCode == kExitSuccess;
-    if (facts.mode == RunMode::Uninstall) {
+    if (facts.mode == RunMode::Check) {
+        line += ok ? u": an installation would go ahead" : u": an installation would not go ahead";
+    } else if (facts.mode == RunMode::Uninstall) {
         line += ok ? u" removed" : u" not removed";
     } else {
         line += ok ? u" installed on " + facts.port : std::u16string(u" not installed");

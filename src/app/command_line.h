@@ -31,6 +31,7 @@ enum class RunMode {
     Usage,      // "/?"
     Install,    // "/quiet"
     Uninstall,  // "/uninstall", always quiet
+    Check,      // "/check": only the checks before an installation; changes nothing
 };
 
 // The port value that asks for the first USB printer the detection finds.
@@ -80,6 +81,7 @@ struct RunFacts {
     bool commandLineValid = true;  // parsed, and the port is one the spooler lists
     bool lockTaken = true;         // no other quiet run holds the installer's lock
     bool portFound = true;         // "/port auto" found a USB printer
+    bool checksPassed = true;      // the check before the run found nothing blocking
     RunMode mode = RunMode::Install;
     std::u16string model;  // display name: driver and queue name
     std::u16string port;   // the port the queue must be on
@@ -93,7 +95,8 @@ struct RunVerdict {
 };
 
 // 1639 for an invalid command line, then 1618 when the lock is held, then 1603
-// when no USB port was found; otherwise 0 only when the end state proves the
+// when no USB port was found or the check before the run blocked it (/check: 0
+// otherwise); otherwise 0 only when the end state proves the
 // work done: after an install the driver, the queue on the requested port and
 // the model's driver, and the default printer when asked for; after an
 // uninstall no driver and no queue of the model's driver.

@@ -218,8 +218,10 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
         }
     }
 
+    // A check changes nothing, so it needs no lock and may run beside an installation.
     HANDLE lock = nullptr;
-    const LockState lockState = TakeInstallerLock(&lock);
+    const LockState lockState =
+        line.mode == RunMode::Check ? LockState::Taken : TakeInstallerLock(&lock);
     if (lockState != LockState::Taken) {
         facts.lockTaken = lockState != LockState::HeldElsewhere;
         console.Err(lockState == LockState::HeldElsewhere
@@ -250,30 +252,42 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
             report(u"/port auto: the USB printer's port is " + facts.port);
         }
     }
+    std::unique_ptr<ServiceControl> services = CreateWin32ServiceControl();
+    std::unique_ptr<Clock> clock = CreateWin32Clock();
+    std::unique_ptr<PreflightQueries> checks = CreateWin32PreflightQueries();
+    Win32SystemFacts systemFacts;
+    QuietShell shell(report);
+    const InstallRequest request = MakeInstallRequest(catalogue, static_cast<int>(line.model),
+                                                      facts.port, line.makeDefault ? 1 : 0);
+    CheckPlatform check{*spooler, *services, *clock, shell, systemFacts, *checks};
+    if (line.mode == RunMode::Check) {
+        facts.checksPassed =
+            ReportChecks(check, GetTextTable(), request, CheckScope::Report, report);
+        ReportInstalledState(*spooler, facts.model, report);
+    }
     if (line.mode == RunMode::Install && facts.portFound) {
         QuietUi ui(report);
         QuietInstallLog installLog(log);
-        QuietShell shell(report);
-        Win32SystemFacts systemFacts;
         Win32SystemMessages messages;
         Win32StagingFiles files;
-        std::unique_ptr<ServiceControl> services = CreateWin32ServiceControl();
-        std::unique_ptr<Clock> clock = CreateWin32Clock();
-        InstallPlatform platform{*spooler, *services, shell,          files,      systemFacts,
-                                 *clock,   messages,  GetTextTable(), installLog, ui};
-        InstallQuietly(platform,
-                       MakeInstallRequest(catalogue, static_cast<int>(line.model), facts.port,
-                                          line.makeDefault ? 1 : 0),
-                       report);
+        InstallPlatform platform{*spooler, *services,      shell,      files, systemFacts, *clock,
+                                 messages, GetTextTable(), installLog, ui,    *checks};
+        facts.checksPassed =
+            InstallQuietly(platform, request, report) != InstallOutcome::ChecksFailed;
     }
     if (line.mode == RunMode::Uninstall) {
-        std::unique_ptr<ServiceControl> services = CreateWin32ServiceControl();
-        std::unique_ptr<Clock> clock = CreateWin32Clock();
-        UninstallModel(*spooler, *services, *clock,
-                       ReportsVistaOrLater(Win32SystemFacts().QueryReportedVersion()), facts.model,
-                       report);
+        // Only what would make a removal fail: fleets remove from damaged machines too.
+        facts.checksPassed =
+            ReportChecks(check, GetTextTable(), request, CheckScope::Removal, report);
+        if (facts.checksPassed) {
+            UninstallModel(*spooler, *services, *clock,
+                           ReportsVistaOrLater(systemFacts.QueryReportedVersion()), facts.model,
+                           report);
+        }
     }
-    facts.end = LookAtSpooler(*spooler, facts.model);
+    if (line.mode != RunMode::Check) {
+        facts.end = LookAtSpooler(*spooler, facts.model);
+    }
     const RunVerdict verdict = DecideExitCode(facts);
     const std::u16string result = ResultLine(facts, verdict);
     report(result);
@@ -281,7 +295,9 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
         log.KeepForFailure();
     }
     ReleaseTexts();
-    CloseHandle(lock);
+    if (lock != nullptr) {
+        CloseHandle(lock);
+    }
     return static_cast<int>(verdict.exitCode);
 }
 

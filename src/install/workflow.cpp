@@ -39,7 +39,11 @@ class Run {
         : p_(platform), lists_(lists), request_(std::move(request)) {}
 
     InstallOutcome Execute() {
-        p_.ui.EnableInstallButton(false);                      // 1
+        p_.ui.EnableInstallButton(false);  // 1
+        if (p_.checkFirst && !PassesChecks()) {
+            p_.ui.EnableInstallButton(true);  // nothing else has happened yet
+            return InstallOutcome::ChecksFailed;
+        }
         const PrinterModel& model = request_.model;            // 2
         trustCertificate_ = ReportsWindows8OrLater(p_.facts);  // 3
         const bool vistaOrLater = ReportsVistaOrLater(p_.facts);
@@ -76,6 +80,21 @@ class Run {
   private:
     std::u16string Text(std::u16string_view key) const { return p_.texts.GetText(key); }
     std::u16string ErrorText(uint32_t code) { return SystemErrorText(p_.messages, code); }
+
+    // One box listing what stands in the way, then each finding in the log.
+    bool PassesChecks() {
+        CheckPlatform check{p_.spooler, p_.services, p_.clock, p_.shell, p_.facts, p_.checks};
+        const std::vector<Finding> findings =
+            RunPreflight(check, request_.model, request_.dataFile, CheckScope::Install);
+        if (!AnyBlocking(findings)) {
+            return true;
+        }
+        p_.ui.ShowTip(BlockedInstallText(p_.texts, findings));
+        for (const Finding& finding : findings) {
+            p_.log.Write(FindingText(p_.texts, finding));
+        }
+        return false;
+    }
 
     void LogCopyFailure(std::u16string_view item, uint32_t error) {
         p_.log.Write(FormatText(Text(textkey::kCopyFileFailLog), {item, ErrorText(error)}));
@@ -125,7 +144,11 @@ class Run {
             installed = IsDriverInstalled(p_.spooler, model);
         }
         if (!installed) {  // 19
-            const std::u16string text = Text(textkey::kInstallDriverFail);
+            std::u16string text = Text(textkey::kInstallDriverFail);
+            // Switched on from Settings, Protected Print Mode leaves no policy to see.
+            if (p_.checks.BuildNumber().value_or(0) >= kProtectedPrintSettingsBuild) {
+                text += u"\n\n" + Text(textkey::kCheckProtectedPrintHint);
+            }
             p_.ui.ShowTip(text);
             p_.log.Write(text);
             return InstallOutcome::DriverNotInstalled;
