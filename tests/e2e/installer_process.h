@@ -144,22 +144,22 @@ class InstallerProcess {
 class ProtectedPrintPolicyOn {
   public:
     ProtectedPrintPolicyOn() {
-        HKEY key = nullptr;
         const DWORD on = 1;
-        set_ = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0,
-                               KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key,
-                               nullptr) == ERROR_SUCCESS &&
-               RegSetValueExW(key, kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on),
+        HKEY key = Open();
+        set_ = RegSetValueExW(key, kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on),
                               sizeof on) == ERROR_SUCCESS;
         RegCloseKey(key);
     }
     ~ProtectedPrintPolicyOn() {
+        HKEY key = Open();
+        RegDeleteValueW(key, kValue);
+        RegCloseKey(key);
+    }
+    static HKEY Open() {
         HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) ==
-            ERROR_SUCCESS) {
-            RegDeleteValueW(key, kValue);
-            RegCloseKey(key);
-        }
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
+                        nullptr, &key, nullptr);
+        return key;
     }
     bool Set() const { return set_; }
 
