@@ -13,7 +13,7 @@ bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
     return SameNameIgnoringCase(a, b);
 }
 
-enum class Switch { Quiet, Model, Port, Default, Log, Uninstall, Repair, NoRestart, Usage };
+enum class Switch { Quiet, Model, Port, Default, Log, Uninstall, Repair, NoRestart, Usage, Check };
 
 struct SwitchName {
     std::u16string_view name;
@@ -26,7 +26,7 @@ constexpr SwitchName kSwitches[] = {
     {u"port", Switch::Port, true},      {u"default", Switch::Default, false},
     {u"log", Switch::Log, true},        {u"uninstall", Switch::Uninstall, false},
     {u"repair", Switch::Repair, false}, {u"norestart", Switch::NoRestart, false},
-    {u"?", Switch::Usage, false},
+    {u"?", Switch::Usage, false},       {u"check", Switch::Check, false},
 };
 
 struct SwitchToken {
@@ -144,6 +144,7 @@ ParsedCommandLine ParseCommandLine(std::u16string_view arguments,
     }
 
     bool seen[std::size(kSwitches)] = {};
+    bool check = false;
     std::optional<std::u16string> model;
     std::optional<std::u16string> port;
     for (size_t i = 0; i < tokens.size(); ++i) {
@@ -208,7 +209,16 @@ ParsedCommandLine ParseCommandLine(std::u16string_view arguments,
                 break;  // nothing this program does needs a restart
             case Switch::Usage:
                 break;  // handled before the loop
+            case Switch::Check:
+                check = true;
+                break;
         }
+    }
+    if (check) {
+        if (result.line.mode == RunMode::Uninstall || port || result.line.makeDefault) {
+            return Invalid(u"/uninstall, /port and /default do not go with /check");
+        }
+        result.line.mode = RunMode::Check;
     }
 
     if (result.line.mode == RunMode::Dialog) {
@@ -227,6 +237,9 @@ ParsedCommandLine ParseCommandLine(std::u16string_view arguments,
     }
     if (!matched) {
         return Invalid(u"Unknown model: \"" + *model + u"\"; the models are " + ModelList(models));
+    }
+    if (result.line.mode == RunMode::Check) {
+        return result;
     }
     if (result.line.mode == RunMode::Uninstall) {
         if (port || result.line.makeDefault || result.line.repair) {
@@ -264,6 +277,9 @@ std::u16string UsageText(const std::vector<ModelName>& models) {
         u"      already, changes nothing (but the default with /default).\n"
         u"  TarnDovEzuvar.exe /uninstall /model NAME [/log PATH]\n"
         u"      removes the model's printers and its driver, without any window.\n"
+        u"  TarnDovEzuvar.exe /check /model NAME [/log PATH]\n"
+        u"      says whether an installation would go ahead, and what is installed;\n"
+        u"      changes nothing.\n"
         u"\n"
         u"  /model NAME  one of ";
     text += ModelList(models);
@@ -283,7 +299,8 @@ std::u16string UsageText(const std::vector<ModelName>& models) {
         u"blank, \":\" or \"=\", e.g. /model:\"A4 Printer\".\n"
         u"\n"
         u"Exit codes: 0 done and checked, 1603 failed (see the log), 1618 another run\n"
-        u"holds the installer's lock, 1639 invalid command line.\n";
+        u"holds the installer's lock, 1639 invalid command line. /check: 0 when an\n"
+        u"installation would go ahead, 1603 when it would not.\n";
     return text;
 }
 
@@ -332,6 +349,12 @@ RunVerdict DecideExitCode(const RunFacts& facts) {
     if (install && facts.portAuto && facts.usbPorts.size() > 1) {
         return {kExitInstallFailure, u"more than one USB printer is connected (" +
                                          Joined(facts.usbPorts) + u"); name one with /port"};
+    }
+    if (!facts.checksPassed) {
+        return {kExitInstallFailure, u"the check before the run found a problem"};
+    }
+    if (facts.mode == RunMode::Check) {
+        return {kExitSuccess, {}};
     }
     const EndState& end = facts.end;
     if (!end.listsRead) {
@@ -383,7 +406,9 @@ bool InstalledAndWhole(const RunFacts& facts) {
 std::u16string ResultLine(const RunFacts& facts, const RunVerdict& verdict) {
     std::u16string line = facts.model.empty() ? std::u16string(u"Printer") : facts.model;
     const bool ok = verdict.exitCode == kExitSuccess;
-    if (facts.mode == RunMode::Uninstall) {
+    if (facts.mode == RunMode::Check) {
+        line += ok ? u": an installation would go ahead" : u": an installation would not go ahead";
+    } else if (facts.mode == RunMode::Uninstall) {
         line += ok ? u" removed" : u" not removed";
     } else {
         line += ok ? u" installed on " + facts.port : std::u16string(u" not installed");

@@ -31,6 +31,7 @@ enum class RunMode {
     Usage,      // "/?"
     Install,    // "/quiet"
     Uninstall,  // "/uninstall", always quiet
+    Check,      // "/check": only the checks before an installation; changes nothing
 };
 
 // The port value that asks for the first USB printer the detection finds.
@@ -93,6 +94,7 @@ struct RunFacts {
     bool portAuto = false;                 // "/port auto"
     std::vector<std::u16string> usbPorts;  // what its detection found
     bool workflowSucceeded = true;  // the installation reached its success path (or was not needed)
+    bool checksPassed = true;       // the check before the run found nothing blocking
     RunMode mode = RunMode::Install;
     std::u16string model;  // display name: driver and queue name
     std::u16string port;   // the port the queue must be on
@@ -109,7 +111,8 @@ struct RunVerdict {
 // LocalSystem among it), then 1618 when another run holds the lock; 1603 for
 // every state of the machine: a lock that cannot be had, a port the spooler does
 // not list, no USB printer or more than one for "/port auto", unreadable
-// spooler lists, an installation that failed. Otherwise 0 only when the end
+// spooler lists, a check before the run that blocked it, an installation that
+// failed (/check: 0 otherwise). Otherwise 0 only when the end
 // state proves the work done: after an install the driver with this package's
 // files, the queue on the requested port and the model's driver, and the
 // default printer when asked for; after an uninstall no driver and no queue of

@@ -44,8 +44,9 @@ void CTarnDovEzuvarDlg::RunInstallation() {
     Win32SystemMessages messages;
     Win32InstallLog log;
     Win32InstallerUi ui(window_, IDC_INSTALL, GetTextTable());
-    InstallPlatform platform{*spooler, *services, shell,          files, facts,
-                             *clock,   messages,  GetTextTable(), log,   ui};
+    std::unique_ptr<PreflightQueries> checks = CreateWin32PreflightQueries();
+    InstallPlatform platform{*spooler, *services,      shell, files, facts,  *clock,
+                             messages, GetTextTable(), log,   ui,    *checks};
     RunInstallationWorkflow(platform, installedLists_, std::move(request));
 }
 

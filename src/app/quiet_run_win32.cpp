@@ -278,8 +278,10 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
         return log.Finish(facts, DecideExitCode(facts));
     }
 
+    // A check changes nothing, so it needs no lock and may run beside an installation.
     Win32InstallerLock lock;  // held until the run returns
-    const LockState lockState = TakeInstallerLock(lock);
+    const LockState lockState =
+        line.mode == RunMode::Check ? LockState::Taken : TakeInstallerLock(lock);
     if (lockState != LockState::Taken) {
         facts.lockTaken = false;
         facts.lockRefused = lockState != LockState::HeldElsewhere;
@@ -326,9 +328,14 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
         report(u"/port auto: the USB printer's port is " + facts.port);
     }
 
+    std::unique_ptr<ServiceControl> services = CreateWin32ServiceControl();
+    std::unique_ptr<Clock> clock = CreateWin32Clock();
+    std::unique_ptr<PreflightQueries> checks = CreateWin32PreflightQueries();
     Win32SystemFacts systemFacts;
+    QuietShell shell(report);
     const InstallRequest request = MakeInstallRequest(catalogue, static_cast<int>(line.model),
                                                       facts.port, line.makeDefault ? 1 : 0);
+    CheckPlatform check{*spooler, *services, *clock, shell, systemFacts, *checks};
     const std::vector<std::u16string> driverItems = DriverDirectoryItems(
         request.model, request.dataFile, DetectInstallArchitecture(systemFacts));
     Win32Fingerprints fingerprints;
@@ -341,7 +348,18 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
         }
     };
 
+    if (line.mode == RunMode::Check) {
+        facts.checksPassed =
+            ReportChecks(check, GetTextTable(), request, CheckScope::Report, report);
+        ReportInstalledState(*spooler, facts.model, report);
+        return finish(DecideExitCode(facts));
+    }
     if (line.mode == RunMode::Install) {
+        facts.checksPassed =
+            ReportChecks(check, GetTextTable(), request, CheckScope::Install, report);
+        if (!facts.checksPassed) {
+            return finish(DecideExitCode(facts));
+        }
         lookAtSpooler();
         if (!line.repair && InstalledAndWhole(facts)) {
             // A logon script runs this at every logon: the printer and its jobs stay.
@@ -353,21 +371,32 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
         } else {
             QuietUi ui(report);
             QuietInstallLog installLog(log);
-            QuietShell shell(report);
             Win32SystemMessages messages;
             Win32StagingFiles files;
-            std::unique_ptr<ServiceControl> services = CreateWin32ServiceControl();
-            std::unique_ptr<Clock> clock = CreateWin32Clock();
-            InstallPlatform platform{*spooler, *services, shell,          files,      systemFacts,
-                                     *clock,   messages,  GetTextTable(), installLog, ui};
+            InstallPlatform platform{*spooler,
+                                     *services,
+                                     shell,
+                                     files,
+                                     systemFacts,
+                                     *clock,
+                                     messages,
+                                     GetTextTable(),
+                                     installLog,
+                                     ui,
+                                     *checks,
+                                     /*checkFirst=*/false};
             const InstallOutcome outcome = InstallQuietly(platform, request, report);
             facts.workflowSucceeded =
                 outcome == InstallOutcome::QueueCreated || outcome == InstallOutcome::QueueReported;
         }
     }
     if (line.mode == RunMode::Uninstall) {
-        std::unique_ptr<ServiceControl> services = CreateWin32ServiceControl();
-        std::unique_ptr<Clock> clock = CreateWin32Clock();
+        // Only what would make a removal fail: fleets remove from damaged machines too.
+        facts.checksPassed =
+            ReportChecks(check, GetTextTable(), request, CheckScope::Removal, report);
+        if (!facts.checksPassed) {
+            return finish(DecideExitCode(facts));
+        }
         if (!UninstallModel(*spooler, *services, *clock,
                             ReportsVistaOrLater(systemFacts.QueryReportedVersion()), facts.model,
                             report)) {

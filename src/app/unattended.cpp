@@ -197,11 +197,55 @@ bool UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
     return true;
 }
 
+bool ReportChecks(CheckPlatform& platform, const TextTable& texts, const InstallRequest& request,
+                  CheckScope scope, const RunReporter& report) {
+    const std::vector<Finding> findings =
+        RunPreflight(platform, request.model, request.dataFile, scope);
+    for (const Finding& finding : findings) {
+        report(FindingText(texts, finding));
+    }
+    return !AnyBlocking(findings);
+}
+
+void ReportInstalledState(Spooler& spooler, std::u16string_view model, const RunReporter& report) {
+    const std::u16string name(model);
+    const EndState end = ReadEndState(spooler, model);
+    report(end.driverInstalled ? u"The driver \"" + name + u"\" is installed"
+                               : u"No driver \"" + name + u"\" is installed");
+    const SpoolerBuffer printers =
+        FetchTwice(spooler, [&](uint8_t* buffer, uint32_t size, uint32_t* needed, uint32_t* count) {
+            return spooler.EnumPrintersW(kPrinterEnumLocal | kPrinterEnumConnections, 2, buffer,
+                                         size, needed, count);
+        });
+    uint32_t count = 0;
+    const PrinterInfo2* printer = printers.Records<PrinterInfo2>(&count);
+    for (uint32_t i = 0; i < count; ++i) {
+        const std::u16string_view driver = Text(printer[i].pDriverName);
+        const bool named = SameName(Text(printer[i].pPrinterName), model);
+        if (SameName(driver, model) || named) {
+            report(u"The printer \"" + std::u16string(Text(printer[i].pPrinterName)) +
+                   u"\" uses the driver \"" + std::u16string(driver) + u"\" on port " +
+                   std::u16string(Text(printer[i].pPortName)));
+        }
+    }
+    if (end.queuesOnDriver == 0) {
+        report(u"No printer uses the driver \"" + name + u"\"");
+    }
+}
+
 InstallOutcome InstallQuietly(InstallPlatform& platform, InstallRequest request,
                               const RunReporter& report) {
+    CheckPlatform check{platform.spooler, platform.services, platform.clock,
+                        platform.shell,   platform.facts,    platform.checks};
+    if (platform.checkFirst &&
+        !ReportChecks(check, platform.texts, request, CheckScope::Install, report)) {
+        return InstallOutcome::ChecksFailed;
+    }
+    InstallPlatform checked = platform;
+    checked.checkFirst = false;
     const std::u16string model = request.model.driverName;
     InstalledLists lists;
-    const InstallOutcome outcome = RunInstallationWorkflow(platform, lists, std::move(request));
+    const InstallOutcome outcome = RunInstallationWorkflow(checked, lists, std::move(request));
     // The lists are as step 4 read them; step 7 deleted the queues whose driver
     // name is exactly the model's.
     for (const SpoolerEntry& printer : lists.installedPrinters) {

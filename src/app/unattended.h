@@ -78,7 +78,17 @@ class QuietUi final : public InstallerUi {
     RunReporter report_;
 };
 
-// Runs the installation workflow for the request, then names the printers its
+// Runs the check of the scope and reports each finding (an install or removal
+// finds only blocking ones); true when nothing blocks.
+bool ReportChecks(CheckPlatform& platform, const TextTable& texts, const InstallRequest& request,
+                  CheckScope scope, const RunReporter& report);
+
+// What /check says of the model's installation: its driver, the printers on
+// that driver with their ports, and a printer of its name on another driver.
+void ReportInstalledState(Spooler& spooler, std::u16string_view model, const RunReporter& report);
+
+// Runs the check before the installation (each finding a line; a blocking one
+// ends it there) and the installation workflow for the request, then names the printers its
 // step 7 deleted (every queue on the model's driver): a second queue of the
 // model is gone afterwards, and whoever deploys should know.
 InstallOutcome InstallQuietly(InstallPlatform& platform, InstallRequest request,

@@ -7,6 +7,7 @@
 #include "install/driver.h"
 #include "install/error_text.h"
 #include "install/model.h"
+#include "install/preflight.h"
 #include "install/queries.h"
 #include "install/queue.h"
 #include "install/service.h"

@@ -42,7 +42,11 @@ class Run {
         : p_(platform), lists_(lists), request_(std::move(request)) {}
 
     InstallOutcome Execute() {
-        p_.ui.EnableInstallButton(false);                      // 1
+        p_.ui.EnableInstallButton(false);  // 1
+        if (p_.checkFirst && !PassesChecks()) {
+            p_.ui.EnableInstallButton(true);  // nothing else has happened yet
+            return InstallOutcome::ChecksFailed;
+        }
         trustCertificate_ = ReportsWindows8OrLater(p_.facts);  // 2, 3
         const bool vistaOrLater = ReportsVistaOrLater(p_.facts);
         EnumInstalledDrivers(p_.spooler, vistaOrLater, lists_.installedDrivers);  // 4
@@ -91,6 +95,21 @@ class Run {
             RemoveInstalledDriver(p_.spooler, p_.services, p_.clock, oldDriver->driverName,
                                   oldDriver->infPath);
         }
+    }
+
+    // One box listing what stands in the way, then each finding in the log.
+    bool PassesChecks() {
+        CheckPlatform check{p_.spooler, p_.services, p_.clock, p_.shell, p_.facts, p_.checks};
+        const std::vector<Finding> findings =
+            RunPreflight(check, request_.model, request_.dataFile, CheckScope::Install);
+        if (!AnyBlocking(findings)) {
+            return true;
+        }
+        p_.ui.ShowTip(BlockedInstallText(p_.texts, findings));
+        for (const Finding& finding : findings) {
+            p_.log.Write(FindingText(p_.texts, finding));
+        }
+        return false;
     }
 
     // The failure that ends the run; nothing when the staging folder is made and filled.
@@ -152,7 +171,11 @@ class Run {
             installed = IsDriverInstalled(p_.spooler, model);
         }
         if (!installed) {  // 19
-            const std::u16string text = Text(textkey::kInstallDriverFail);
+            std::u16string text = Text(textkey::kInstallDriverFail);
+            // Switched on from Settings, Protected Print Mode leaves no policy to see.
+            if (p_.checks.BuildNumber().value_or(0) >= kProtectedPrintSettingsBuild) {
+                text += u"\n\n" + Text(textkey::kCheckProtectedPrintHint);
+            }
             p_.ui.ShowTip(text);
             p_.log.Write(text);
             return InstallOutcome::DriverNotInstalled;

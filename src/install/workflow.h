@@ -7,6 +7,7 @@
 #include "install/clock.h"
 #include "install/error_text.h"
 #include "install/model.h"
+#include "install/preflight.h"
 #include "install/queries.h"
 #include "install/service.h"
 #include "install/shell.h"
@@ -65,6 +66,9 @@ struct InstallPlatform {
     const TextTable& texts;
     InstallLog& log;
     InstallerUi& ui;
+    PreflightQueries& checks;
+    // False when the caller has run the check before the installation itself.
+    bool checkFirst = true;
 };
 
 // The installed drivers and printers, kept by the dialog and rebuilt by each run.
@@ -80,6 +84,7 @@ enum class InstallOutcome {
     StagingNotFilled,    // a staging item could not be extracted
     DriverNotInstalled,  // neither registration route took
     QueueNotCreated,     // the driver is in place, the queue could not be created
+    ChecksFailed,        // the check before the installation found a blocking problem
 };
 
 // The fixed texts and log formats of a run.

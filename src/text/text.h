@@ -222,6 +222,21 @@ inline constexpr std::u16string_view kInstallDriverSuccess = u"tip.installdriver
 inline constexpr std::u16string_view kInstallPrinterFail = u"tip.installprinterfail";
 // Another run (a quiet one) holds the installer's lock.
 inline constexpr std::u16string_view kInstallerBusy = u"tip.installerbusy";
+
+// The check before an installation: the box's heading, one text per finding,
+// and the hint after a refused driver on Windows 11 24H2 and later.
+inline constexpr std::u16string_view kCheckCannotInstall = u"tip.check.cannotinstall";
+inline constexpr std::u16string_view kCheckSpooler = u"tip.check.spooler";
+inline constexpr std::u16string_view kCheckSpoolerDisabled = u"tip.check.spoolerdisabled";
+inline constexpr std::u16string_view kCheckSpoolerStopped = u"tip.check.spoolerstopped";
+inline constexpr std::u16string_view kCheckProtectedPrint = u"tip.check.protectedprint";
+inline constexpr std::u16string_view kCheckNotAdmin = u"tip.check.notadmin";
+// %s: the damaged file.
+inline constexpr std::u16string_view kCheckDamaged = u"tip.check.damaged";
+// %s: the drive, %s: the megabytes needed.
+inline constexpr std::u16string_view kCheckDiskSpace = u"tip.check.diskspace";
+inline constexpr std::u16string_view kCheckArm64 = u"tip.check.arm64";
+inline constexpr std::u16string_view kCheckProtectedPrintHint = u"tip.check.protectedprinthint";
 }  // namespace textkey
 
 struct TextKeyInfo {

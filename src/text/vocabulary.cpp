@@ -25,6 +25,16 @@ constexpr TextKeyInfo kVocabulary[] = {
     {textkey::kInstallDriverSuccess, 0},
     {textkey::kInstallPrinterFail, 1},
     {textkey::kInstallerBusy, 0},
+    {textkey::kCheckCannotInstall, 0},
+    {textkey::kCheckSpooler, 0},
+    {textkey::kCheckSpoolerDisabled, 0},
+    {textkey::kCheckSpoolerStopped, 0},
+    {textkey::kCheckProtectedPrint, 0},
+    {textkey::kCheckNotAdmin, 0},
+    {textkey::kCheckDamaged, 1},
+    {textkey::kCheckDiskSpace, 2},
+    {textkey::kCheckArm64, 0},
+    {textkey::kCheckProtectedPrintHint, 0},
 };
 
 // Control ids of dialog template 102.

@@ -139,4 +139,34 @@ class InstallerProcess {
     bool started_ = false;
 };
 
+// The Windows Protected Print policy switched on in the prefix's 64-bit
+// registry view for as long as the object lives.
+class ProtectedPrintPolicyOn {
+  public:
+    ProtectedPrintPolicyOn() {
+        const DWORD on = 1;
+        HKEY key = Open();
+        set_ = RegSetValueExW(key, kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on),
+                              sizeof on) == ERROR_SUCCESS;
+        RegCloseKey(key);
+    }
+    ~ProtectedPrintPolicyOn() {
+        HKEY key = Open();
+        RegDeleteValueW(key, kValue);
+        RegCloseKey(key);
+    }
+    static HKEY Open() {
+        HKEY key = nullptr;
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
+                        nullptr, &key, nullptr);
+        return key;
+    }
+    bool Set() const { return set_; }
+
+  private:
+    static constexpr wchar_t kKey[] = L"Software\\Policies\\Microsoft\\Windows NT\\Printers\\WPP";
+    static constexpr wchar_t kValue[] = L"WindowsProtectedPrintGroupPolicyState";
+    bool set_ = false;
+};
+
 }  // namespace tde::e2e

@@ -472,5 +472,35 @@ TEST_F(InstallEndToEnd, AQueueOfTheModelsNameOnAnotherDriverMovesToThePort) {
     InstallAndCheck({model, L"COM4:", true, L"install-a3-moved.bmp", 0, other.name});
 }
 
+// With the Protected Print policy on, Install shows why it cannot work and
+// changes nothing: the earlier installation's queue stays.
+TEST_F(InstallEndToEnd, TheProtectedPrintPolicyStopsTheRunBeforeAnythingIsRemoved) {
+    const Model& model = kModels[0];
+    if (QueuesUsingDriver(model.name).empty()) {
+        InstallAndCheck({model, L"LPT1:", true, L"install-a4.bmp"});
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
+    const std::vector<std::wstring> queues = QueuesUsingDriver(model.name);
+    ProtectedPrintPolicyOn policy;
+    ASSERT_TRUE(policy.Set());
+    InstallerProcess installer;
+    ASSERT_TRUE(installer.Start());
+    HWND dialog = WaitForDialog(installer.Id());
+    ASSERT_NE(dialog, nullptr);
+    SendMessageW(GetDlgItem(dialog, IDC_MODEL), CB_SETCURSEL, model.index, 0);
+    const RunOutcome run = PressInstall(dialog, installer.Id());
+    EXPECT_TRUE(run.ended);
+    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_NE(run.boxes[0].find(Utf8(EnglishTexts().GetText(u"tip.check.protectedprint"))),
+              std::string::npos)
+        << run.boxes[0];
+    EXPECT_EQ(QueuesUsingDriver(model.name), queues);
+    SendMessageW(GetDlgItem(dialog, IDC_EXIT), BM_CLICK, 0, 0);
+    DWORD code = 1234;
+    EXPECT_TRUE(installer.WaitForExit(20000, &code));
+}
+
 }  // namespace
 }  // namespace tde::e2e

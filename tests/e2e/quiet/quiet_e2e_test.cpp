@@ -212,6 +212,15 @@ TEST(QuietE2E, InvalidCommandLinesGive1639WithoutTouchingAnything) {
         << port.output;
 }
 
+TEST(QuietE2E, CheckWithTheProtectedPrintPolicyOnGives1603AndNamesIt) {
+    tde::e2e::ProtectedPrintPolicyOn policy;
+    ASSERT_TRUE(policy.Set());
+    const Outcome outcome = RunInstaller(L"/check /model \"A4 Printer\"");
+    EXPECT_EQ(outcome.exitCode, 1603u) << outcome.output;
+    EXPECT_NE(outcome.output.find("Configure Windows protected print"), std::string::npos)
+        << outcome.output;
+}
+
 TEST(QuietE2E, HeldLockGives1618) {
     HANDLE lock = CreateMutexW(nullptr, TRUE, tde::kInstallerLockName);
     ASSERT_NE(lock, nullptr) << GetLastError();

@@ -204,8 +204,8 @@ TEST(UnattendedTest, QuietInstallNamesDeletedQueuesAndTheEndCheckDecides) {
         std::vector<std::u16string> lines;
         QuietUi ui([&](std::u16string_view line) { lines.emplace_back(line); });
         InstallPlatform platform{
-            world.spooler, world.services, world.shell, world.files,    world.facts,
-            world.clock,   world.messages, world.texts, world.recorder, ui};
+            world.spooler,  world.services, world.shell,    world.files, world.facts, world.clock,
+            world.messages, world.texts,    world.recorder, ui,          world.checks};
         const InstallOutcome outcome =
             InstallQuietly(platform, MakeInstallRequest(world.catalogue, 0, u"USB001", 1),
                            [&](std::u16string_view line) { lines.emplace_back(line); });

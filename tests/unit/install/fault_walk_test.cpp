@@ -110,6 +110,11 @@ Expected Expect(const Target& t, const std::vector<std::u16string>& stagingItems
                 // The first queue is the model's own: it stays and is re-ported.
                 return t.onCall == 1 ? reported : keptEarlier;
             case SpoolerOp::GetPrinterDriverDirectoryW: {
+                if (t.onCall <= 2) {  // the check before anything else: nothing is touched
+                    return {.events = {Tip(u"tip.check.cannotinstall\n\ntip.check.spooler"),
+                                       Log(u"tip.check.spooler")},
+                            .earlierInstallationGone = false};
+                }
                 Expected e{{start}};
                 for (const std::u16string& item : driverItems) {
                     e.events.push_back(CopyLine(item, u"Code:3--->m3\r\n"));

@@ -49,9 +49,10 @@ struct WorkflowWorld {
     FakeSystemFacts facts;
     FakeMessages messages;
     InstallRecorder recorder;
+    FakePreflightQueries checks;
     InstalledLists lists;
-    InstallPlatform platform{spooler, services, shell, files,    facts,
-                             clock,   messages, texts, recorder, recorder};
+    InstallPlatform platform{spooler,  services, shell,    files,    facts, clock,
+                             messages, texts,    recorder, recorder, checks};
 
     WorkflowWorld() {
         BuildModelCatalogue(catalogue);

@@ -73,7 +73,7 @@ TEST_F(Langcheck, ShippedFilesAreCleanAndMergeInOrder) {
     for (char c : both.out) {
         lines += c == '\n';
     }
-    EXPECT_EQ(lines, 20u);
+    EXPECT_EQ(lines, 30u);
 }
 
 TEST_F(Langcheck, ReportsMissingUnknownAndMiscountedKeys) {
@@ -96,15 +96,36 @@ TEST_F(Langcheck, ReportsMissingUnknownAndMiscountedKeys) {
 
     // A later file completes an earlier one.
     std::string rest = "<L>";
-    for (const char* key :
-         {"tip.dlgtitle", "tip.title.systemversion", "tip.title.32bit", "tip.title.64bit",
-          "tip.title.printermodelset", "tip.title.printermodel", "tip.title.defaultprinter",
-          "tip.title.port", "tip.title.selport", "tip.title.usbchecked", "tip.btn.begininstall",
-          "tip.btn.cancel", "tip.title.uilanguage", "tip.notselectusbport",
-          "tip.installdriverfail2", "tip.installdriversuccess", "tip.installerbusy"}) {
+    for (const char* key : {"tip.dlgtitle",
+                            "tip.title.systemversion",
+                            "tip.title.32bit",
+                            "tip.title.64bit",
+                            "tip.title.printermodelset",
+                            "tip.title.printermodel",
+                            "tip.title.defaultprinter",
+                            "tip.title.port",
+                            "tip.title.selport",
+                            "tip.title.usbchecked",
+                            "tip.btn.begininstall",
+                            "tip.btn.cancel",
+                            "tip.title.uilanguage",
+                            "tip.notselectusbport",
+                            "tip.installdriverfail2",
+                            "tip.installdriversuccess",
+                            "tip.check.cannotinstall",
+                            "tip.check.spooler",
+                            "tip.check.spoolerdisabled",
+                            "tip.check.spoolerstopped",
+                            "tip.check.protectedprint",
+                            "tip.check.notadmin",
+                            "tip.check.arm64",
+                            "tip.check.protectedprinthint",
+                            "tip.installerbusy"}) {
         rest += std::string("<Text id=\"") + key + "\" value=\"t\"/>";
     }
     rest += "<Text id=\"tip.installprinterfail\" value=\"%s\"/>";
+    rest += "<Text id=\"tip.check.damaged\" value=\"%s\"/>";
+    rest += "<Text id=\"tip.check.diskspace\" value=\"%s %s\"/>";
     rest += "<Text id=\"tip.copyfilefail\" value=\"%s\"/></L>";
     std::string b = Write("b.xml", rest);
     Result merged = Run(a + " " + b);
@@ -134,7 +155,7 @@ TEST_F(Langcheck, NamesTextElementsTheInstallerMisreadsWithTheirLines) {
          1,
          {{1,
            "Text element without a \"value\"; it has \"id\", \"valeu\"; the installer gives "
-           "its id \"tip.extra\" the value \"The printer could not be added"}}},
+           "its id \"tip.extra\" the value \""}}},
         {"<Text iD=\"tip.dlgtitle\" value=\"T\"/>\n<TEXT Value=\"Quit\"/>\n",
          1,
          {{1, "duplicate id \"tip.dlgtitle\", also on line(s) 5; this last one wins"},
