@@ -2,7 +2,7 @@
 // machine's spooler, service manager, shell and file system.
 #include "app/main_dialog.h"
 
-#include "app/installer_lock.h"
+#include "install/installer_lock.h"
 #include "app/resource_ids.h"
 #include "install/staging_win32.h"
 #include "install/workflow.h"

@@ -1,5 +1,5 @@
 #include "app/app.h"
-#include "app/quiet_run.h"
+#include "quiet/quiet.h"
 #include "spooler/spooler.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {

@@ -1,7 +1,7 @@
 // Starts the real TarnDovEzuvar.exe, finds its dialog, checks the controls of
 // the main window against the dialog's layout, and closes it the three ways a
 // user can. A screenshot of the window is kept under the build folder.
-#include "app/installer_lock.h"
+#include "install/installer_lock.h"
 #include "app/resource_ids.h"
 #include "installer_process.h"
 #include "screenshot.h"

@@ -2,7 +2,7 @@
 // exit code (GetExitCodeProcess; wine itself keeps only 8 bits), what the
 // spooler holds afterwards, the kept log, and that no window and no rundll32
 // ever appear.
-#include "app/quiet_run.h"
+#include "quiet/quiet_run.h"
 #include "installer_process.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "app/quiet_run.h"
+#include "quiet/quiet_run.h"
 
-#include "app/command_line.h"
-#include "app/unattended.h"
+#include "quiet/command_line.h"
+#include "quiet/unattended.h"
 #include "archive/archive.h"
 #include "install/driver.h"
 #include "log/log.h"
@@ -12,8 +12,6 @@
 #include "spooler/spooler.h"
 #include "system/system.h"
 #include "text/text.h"
-
-#include <zlib.h>
 
 #include <memory>
 #include <string>
@@ -144,57 +142,6 @@ class RunLog {
     std::u16string requested_;
     std::string path_;
     bool fellBack_ = false;
-};
-
-// Intune and Configuration Manager run installs as SYSTEM, whose default
-// printer is no user's.
-bool RunsAsLocalSystem() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        return false;
-    }
-    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
-    DWORD size = 0;
-    const bool system =
-        GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
-        IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, WinLocalSystemSid);
-    CloseHandle(token);
-    return system;
-}
-
-// Files read from disk without following a link; items as the program's own
-// archive records them.
-class Win32Fingerprints final : public FingerprintSource {
-  public:
-    std::optional<FileFingerprint> OfFile(std::u16string_view path) override {
-        HANDLE file =
-            CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            return std::nullopt;
-        }
-        FileFingerprint print;
-        std::vector<BYTE> chunk(64 * 1024);
-        DWORD read = 0;
-        bool ok = true;
-        uLong crc = crc32(0, nullptr, 0);
-        while ((ok = ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &read,
-                              nullptr) != 0) &&
-               read > 0) {
-            crc = crc32(crc, chunk.data(), read);
-            print.size += read;
-        }
-        CloseHandle(file);
-        print.crc32 = static_cast<uint32_t>(crc);
-        return ok ? std::optional(print) : std::nullopt;
-    }
-    std::optional<FileFingerprint> OfItem(std::u16string_view archivePath) override {
-        ArchiveItemInfo info;
-        if (!DescribeRegisteredItem(archivePath, info)) {
-            return std::nullopt;
-        }
-        return FileFingerprint{info.uncompressedSize, info.crc32};
-    }
 };
 
 // The workflow's log lines go to the run's log.

@@ -1,7 +1,7 @@
 // Removing a model from a spooler in memory, and what the end check then says;
 // the installer's lock over named objects in memory.
-#include "app/installer_lock.h"
-#include "app/unattended.h"
+#include "install/installer_lock.h"
+#include "quiet/unattended.h"
 #include "../install/workflow_fixture.h"
 
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 // with arguments. Without arguments it is the dialog program and none of this runs.
 #pragma once
 
-#include "app/installer_lock.h"
-#include "app/unattended.h"
+#include "install/installer_lock.h"
+#include "quiet/unattended.h"
 #include "install/shell.h"
 
 #include <windows.h>
@@ -54,6 +54,18 @@ class QuietShell final : public Shell {
     RunReporter report_;
     DWORD waitMs_;
     Win32Shell shell_;
+};
+
+// Intune and Configuration Manager run installs as SYSTEM, whose default
+// printer is no user's: true for a process of LocalSystem.
+bool RunsAsLocalSystem();
+
+// Files read from disk without following a link; items as the program's own
+// registered archive records them.
+class Win32Fingerprints final : public FingerprintSource {
+  public:
+    std::optional<FileFingerprint> OfFile(std::u16string_view path) override;
+    std::optional<FileFingerprint> OfItem(std::u16string_view archivePath) override;
 };
 
 // Runs the command line (the part after the program name, not blank) and

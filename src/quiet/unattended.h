@@ -2,7 +2,7 @@
 // model's printers and driver, and looking at what is left after a run.
 #pragma once
 
-#include "app/command_line.h"
+#include "quiet/exit_code.h"
 #include "install/install.h"
 #include "spooler/spooler.h"
 

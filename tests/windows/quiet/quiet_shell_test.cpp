@@ -1,6 +1,6 @@
 // The shell of runs without a window: a program that does not end in time is
 // left behind with a line saying so, and the properties window never starts.
-#include "app/quiet_run.h"
+#include "quiet/quiet_run.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/quiet_run.h"
+#include "quiet/quiet_run.h"
 
 #include <string>
 

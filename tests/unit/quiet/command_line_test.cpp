@@ -1,5 +1,5 @@
 // Command lines of unattended runs and the exit codes their ends earn.
-#include "app/command_line.h"
+#include "quiet/exit_code.h"
 
 #include <gtest/gtest.h>
 

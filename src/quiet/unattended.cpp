@@ -1,4 +1,4 @@
-#include "app/unattended.h"
+#include "quiet/unattended.h"
 
 namespace tde {
 

@@ -1,4 +1,4 @@
-#include "app/installer_lock.h"
+#include "install/installer_lock.h"
 
 namespace tde {
 

@@ -1,0 +1,127 @@
+#include "quiet/exit_code.h"
+
+#include "spooler/spooler.h"
+
+namespace tde {
+
+namespace {
+
+std::u16string Joined(const std::vector<std::u16string>& names) {
+    std::u16string text;
+    for (const std::u16string& name : names) {
+        text += (text.empty() ? u"" : u", ") + name;
+    }
+    return text.empty() ? std::u16string(u"none") : text;
+}
+
+std::u16string Decimal(uint32_t value) {
+    const std::string digits = std::to_string(value);
+    return std::u16string(digits.begin(), digits.end());
+}
+
+}  // namespace
+
+RunVerdict DecideExitCode(const RunFacts& facts) {
+    const bool install = facts.mode == RunMode::Install;
+    if (!facts.commandLineValid) {
+        return {kExitInvalidCommandLine, u"invalid command line"};
+    }
+    if (install && facts.makeDefault && facts.runsAsLocalSystem) {
+        return {kExitInvalidCommandLine,
+                u"/default does not go with a run as LocalSystem: the default printer belongs "
+                u"to each user. Leave /default out here and set it in each user's session, "
+                u"e.g. rundll32 printui.dll,PrintUIEntry /y /n \"" +
+                    facts.model + u"\""};
+    }
+    if (facts.lockRefused) {
+        return {kExitInstallFailure, u"the installer's lock cannot be taken"};
+    }
+    if (!facts.lockTaken) {
+        return {kExitAnotherInstallRunning, u"another installation is running"};
+    }
+    if (install && !facts.portListed) {
+        return {kExitInstallFailure, u"the spooler does not list the port " + facts.requestedPort +
+                                         u"; it lists " + Joined(facts.spoolerPorts)};
+    }
+    if (install && facts.portAuto && facts.usbPorts.empty()) {
+        return {kExitInstallFailure, u"no USB printer was found"};
+    }
+    if (install && facts.portAuto && facts.usbPorts.size() > 1) {
+        return {kExitInstallFailure, u"more than one USB printer is connected (" +
+                                         Joined(facts.usbPorts) + u"); name one with /port"};
+    }
+    if (!facts.checksPassed) {
+        return {kExitInstallFailure, u"the check before the run found a problem"};
+    }
+    if (facts.mode == RunMode::Check) {
+        return {kExitSuccess, {}};
+    }
+    const EndState& end = facts.end;
+    if (!end.listsRead) {
+        return {kExitInstallFailure,
+                u"the spooler's lists cannot be read (error " + Decimal(end.readError) + u")"};
+    }
+    if (facts.mode == RunMode::Uninstall) {
+        if (end.driverInstalled) {
+            return {kExitInstallFailure, u"the driver is still installed"};
+        }
+        if (end.queuesOnDriver > 0) {
+            return {kExitInstallFailure, u"a printer still uses the driver"};
+        }
+        return {kExitSuccess, {}};
+    }
+    if (!facts.workflowSucceeded) {
+        return {kExitInstallFailure, u"the installation failed"};
+    }
+    if (!end.driverInstalled) {
+        return {kExitInstallFailure, u"the driver is not installed"};
+    }
+    if (!end.driverFilesWhole) {
+        return {kExitInstallFailure,
+                u"the driver's files are not this package's: " + end.driverFilesProblem};
+    }
+    if (!end.queueExists) {
+        return {kExitInstallFailure, u"the printer does not exist"};
+    }
+    if (!SameNameIgnoringCase(end.queueDriver, facts.model)) {
+        return {kExitInstallFailure, u"the printer uses the driver \"" + end.queueDriver + u"\""};
+    }
+    if (!SameNameIgnoringCase(end.queuePort, facts.port)) {
+        return {kExitInstallFailure, u"the printer is on port " + end.queuePort};
+    }
+    if (facts.makeDefault && !end.queueIsDefault) {
+        return {kExitInstallFailure, u"the printer is not the default printer"};
+    }
+    return {kExitSuccess, {}};
+}
+
+bool InstalledAndWhole(const RunFacts& facts) {
+    RunFacts check = facts;
+    check.mode = RunMode::Install;
+    check.makeDefault = false;
+    check.workflowSucceeded = true;
+    return DecideExitCode(check).exitCode == kExitSuccess;
+}
+
+std::u16string ResultLine(const RunFacts& facts, const RunVerdict& verdict) {
+    std::u16string line = facts.model.empty() ? std::u16string(u"Printer") : facts.model;
+    const bool ok = verdict.exitCode == kExitSuccess;
+    if (facts.mode == RunMode::Check) {
+        line += ok ? u": an installation would go ahead" : u": an installation would not go ahead";
+    } else if (facts.mode == RunMode::Uninstall) {
+        line += ok ? u" removed" : u" not removed";
+    } else {
+        line += ok ? u" installed on " + facts.port : std::u16string(u" not installed");
+        if (ok && facts.makeDefault) {
+            line += u" as the default printer";
+        }
+    }
+    if (!ok) {
+        line += u": " + verdict.reason;
+    }
+    std::string code = std::to_string(verdict.exitCode);
+    line += u". Exit code " + std::u16string(code.begin(), code.end()) + u".";
+    return line;
+}
+
+}  // namespace tde
