@@ -221,7 +221,7 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
     facts.makeDefault = line.makeDefault;
     facts.runsAsLocalSystem = RunsAsLocalSystem();
     if (line.mode == RunMode::Install && line.makeDefault && facts.runsAsLocalSystem) {
-        RunLog log(console, u"");
+        RunLog log(console, line.logPath, /*append=*/true);
         return log.Finish(facts, DecideExitCode(facts));
     }
 
