@@ -224,8 +224,20 @@ TEST(QuietE2E, CheckWithTheProtectedPrintPolicyOnGives1603AndNamesIt) {
 TEST(QuietE2E, HeldLockGives1618) {
     HANDLE lock = CreateMutexW(nullptr, TRUE, tde::kInstallerLockName);
     ASSERT_NE(lock, nullptr) << GetLastError();
-    const Outcome outcome = RunInstaller(L"/uninstall /model \"A4 Printer\"");
+    // The /log file may be the running installation's own: appended to, never emptied.
+    const std::wstring logPath = TempFile(L"tde quiet held.log");
+    HANDLE file = CreateFileW(logPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(file, "earlier run\n", 12, &written, nullptr);
+    CloseHandle(file);
+    const Outcome outcome =
+        RunInstaller(L"/uninstall /model \"A4 Printer\" /log \"" + logPath + L"\"");
     EXPECT_EQ(outcome.exitCode, 1618u) << outcome.output;
+    const std::string log = ReadFileText(logPath);
+    EXPECT_EQ(log.rfind("earlier run\n", 0), 0u) << log;
+    EXPECT_NE(log.find("Exit code 1618."), std::string::npos) << log;
+    DeleteFileW(logPath.c_str());
     ReleaseMutex(lock);
     CloseHandle(lock);
 }
