@@ -1,3 +1,7 @@
+// The log writer on Windows: the per-run file, the /log file held open for the
+// run, the link checks and the entry points. It stays one file because all of
+// them go through the table of held handles and its lock, which nothing else
+// may reach.
 #include "log/log.h"
 #include "log/log_file_win32.h"
 
