@@ -362,20 +362,8 @@ AppendOutcome AppendLineNoFollow(const std::string& path, const std::string& lin
         CloseHandle(file);
         return AppendOutcome::RefusedLink;
     }
-    std::string data;
-    data.reserve(line.size() + 1);
-    data.append(line);
-    data.push_back('\n');
-    // One write for the whole line; a failure here does not change the outcome.
-    size_t offset = 0;
-    while (offset < data.size()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(data.size() - offset, 1u << 30));
-        DWORD written = 0;
-        if (!WriteFile(file, data.data() + offset, chunk, &written, nullptr) || written == 0) {
-            break;
-        }
-        offset += written;
-    }
+    // A failure here does not change the outcome.
+    WriteAtEnd(file, line);
     CloseHandle(file);
     return AppendOutcome::Written;
 }
