@@ -10,24 +10,12 @@ namespace tde {
 
 namespace {
 
-bool SameDrive(std::u16string_view a, std::u16string_view b) {
-    return a.size() == b.size() && CompareNamesIgnoreCase(a, b) == 0;
-}
-
 // "C:" of "C:\...", else the path as it is (a share, or something odd).
 std::u16string DriveOf(std::u16string_view path) {
     if (path.size() >= 2 && path[1] == u':') {
         return std::u16string(path.substr(0, 2));
     }
     return std::u16string(path);
-}
-
-std::u16string Decimal(uint64_t value) {
-    std::u16string text;
-    for (char c : std::to_string(value)) {
-        text.push_back(static_cast<char16_t>(c));
-    }
-    return text;
 }
 
 // The spooler answers a cheap call; when it does not and its service is stopped
@@ -84,7 +72,7 @@ std::vector<std::u16string> ItemsToExtract(const PrinterModel& model, std::u16st
     std::vector<std::u16string> items;
     auto add = [&](const std::u16string& item) {
         for (const std::u16string& known : items) {
-            if (CompareNamesIgnoreCase(known, item) == 0 && known.size() == item.size()) {
+            if (SameNameIgnoringCase(known, item)) {
                 return;
             }
         }
@@ -94,9 +82,9 @@ std::vector<std::u16string> ItemsToExtract(const PrinterModel& model, std::u16st
                              &model.driver32Items, &model.rootItems}) {
         std::for_each(list->begin(), list->end(), add);
     }
-    const std::vector<std::u16string>& driverItems = DriverItemsFor(model, architecture);
+    const std::vector<std::u16string> driverItems =
+        DriverDirectoryItems(model, dataFile, architecture);
     std::for_each(driverItems.begin(), driverItems.end(), add);
-    add(u"driver\\pos\\" + std::u16string(dataFile));
     return items;
 }
 
@@ -183,7 +171,8 @@ std::vector<Finding> RunPreflight(CheckPlatform& p, const PrinterModel& model,
     const uint64_t needed = 2 * payload.unpackedBytes;
     const std::u16string staging = StagingFolderPath(p.shell);
     CheckSpace(p, DriveOf(staging) + u"\\", needed, findings);
-    if (!driverDirectory.empty() && !SameDrive(DriveOf(driverDirectory), DriveOf(staging))) {
+    if (!driverDirectory.empty() &&
+        !SameNameIgnoringCase(DriveOf(driverDirectory), DriveOf(staging))) {
         CheckSpace(p, driverDirectory, needed, findings);
     }
     if (scope == CheckScope::Report && architecture == InstallArchitecture::ARM64 &&
@@ -215,7 +204,7 @@ std::u16string FindingText(const TextTable& texts, const Finding& finding) {
         case FindingKind::LowDiskSpace: {
             const uint64_t megabytes = (finding.bytesNeeded + 1048575) / 1048576;
             return FormatText(texts.GetText(textkey::kCheckDiskSpace),
-                              {finding.subject, Decimal(megabytes)});
+                              {finding.subject, DecimalText(static_cast<int64_t>(megabytes))});
         }
         case FindingKind::Arm64WithoutModules:
             return texts.GetText(textkey::kCheckArm64);

@@ -27,15 +27,6 @@ InstallRequest MakeInstallRequest(const ModelCatalogue& catalogue, int selectedI
 
 namespace {
 
-// The code as "%ld" prints it: SetupAPI's 0xE000xxxx and HRESULTs come out negative.
-std::u16string SignedDecimal(uint32_t code) {
-    std::u16string text;
-    for (char c : std::to_string(static_cast<int32_t>(code))) {
-        text.push_back(static_cast<char16_t>(c));
-    }
-    return text;
-}
-
 class Run {
   public:
     Run(InstallPlatform& platform, InstalledLists& lists, InstallRequest request)
@@ -165,7 +156,8 @@ class Run {
             if (error != 0) {
                 // The line's own format, its "%ld" filled here: FormatText knows only "%s".
                 std::u16string format(kLogPackageFailed);
-                format.replace(format.find(u"%ld"), 3, SignedDecimal(error));
+                // As "%ld" prints it: SetupAPI's 0xE000xxxx and HRESULTs come out negative.
+                format.replace(format.find(u"%ld"), 3, DecimalText(static_cast<int32_t>(error)));
                 p_.log.Write(FormatText(format, {ErrorText(error)}));
             }
             installed = IsDriverInstalled(p_.spooler, model);

@@ -1,6 +1,7 @@
 #include "quiet/exit_code.h"
 
 #include "spooler/spooler.h"
+#include "text/text.h"
 
 namespace tde {
 
@@ -12,11 +13,6 @@ std::u16string Joined(const std::vector<std::u16string>& names) {
         text += (text.empty() ? u"" : u", ") + name;
     }
     return text.empty() ? std::u16string(u"none") : text;
-}
-
-std::u16string Decimal(uint32_t value) {
-    const std::string digits = std::to_string(value);
-    return std::u16string(digits.begin(), digits.end());
 }
 
 }  // namespace
@@ -59,7 +55,7 @@ RunVerdict DecideExitCode(const RunFacts& facts) {
     const EndState& end = facts.end;
     if (!end.listsRead) {
         return {kExitInstallFailure,
-                u"the spooler's lists cannot be read (error " + Decimal(end.readError) + u")"};
+                u"the spooler's lists cannot be read (error " + DecimalText(end.readError) + u")"};
     }
     if (facts.mode == RunMode::Uninstall) {
         if (end.driverInstalled) {
@@ -119,8 +115,7 @@ std::u16string ResultLine(const RunFacts& facts, const RunVerdict& verdict) {
     if (!ok) {
         line += u": " + verdict.reason;
     }
-    std::string code = std::to_string(verdict.exitCode);
-    line += u". Exit code " + std::u16string(code.begin(), code.end()) + u".";
+    line += u". Exit code " + DecimalText(verdict.exitCode) + u".";
     return line;
 }
 

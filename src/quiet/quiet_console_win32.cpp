@@ -1,4 +1,5 @@
 #include "quiet/quiet_run.h"
+#include "text/text.h"
 
 #include <string>
 
@@ -8,9 +9,7 @@ bool QuietShell::ExecuteAndWait(const ShellRequest& request) {
     bool timedOut = false;
     const bool started = StartAndWait(request, waitMs_, &timedOut);
     if (timedOut) {
-        const std::string seconds = std::to_string(waitMs_ / 1000);
-        report_(request.file + u" did not end within " +
-                std::u16string(seconds.begin(), seconds.end()) +
+        report_(request.file + u" did not end within " + DecimalText(waitMs_ / 1000) +
                 u" seconds; the run goes on without waiting for it");
     }
     return started;

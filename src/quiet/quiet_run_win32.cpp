@@ -320,18 +320,9 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
             QuietInstallLog installLog(log);
             Win32SystemMessages messages;
             Win32StagingFiles files;
-            InstallPlatform platform{*spooler,
-                                     *services,
-                                     shell,
-                                     files,
-                                     systemFacts,
-                                     *clock,
-                                     messages,
-                                     GetTextTable(),
-                                     installLog,
-                                     ui,
-                                     *checks,
-                                     /*checkFirst=*/false};
+            InstallPlatform platform{*spooler,    *services, shell,    files,
+                                     systemFacts, *clock,    messages, GetTextTable(),
+                                     installLog,  ui,        *checks};
             const InstallOutcome outcome = InstallQuietly(platform, request, report);
             facts.workflowSucceeded =
                 outcome == InstallOutcome::QueueCreated || outcome == InstallOutcome::QueueReported;

@@ -12,8 +12,14 @@ std::u16string_view Text(const char16_t* text) {
     return text != nullptr ? text : u"";
 }
 
-bool Read(const SpoolerBuffer& buffer) {
-    return buffer.outcome == SpoolerFetch::Filled || buffer.outcome == SpoolerFetch::NothingNeeded;
+// False, with the end state saying so, when the list could not be read.
+bool Read(const SpoolerBuffer& buffer, EndState& end) {
+    if (buffer.outcome == SpoolerFetch::Filled || buffer.outcome == SpoolerFetch::NothingNeeded) {
+        return true;
+    }
+    end.listsRead = false;
+    end.readError = buffer.error;
+    return false;
 }
 
 std::u16string_view FileName(std::u16string_view path) {
@@ -29,9 +35,7 @@ EndState ReadEndState(Spooler& spooler, std::u16string_view model) {
         FetchTwice(spooler, [&](uint8_t* buffer, uint32_t size, uint32_t* needed, uint32_t* count) {
             return spooler.EnumPrinterDriversW(1, buffer, size, needed, count);
         });
-    if (!Read(drivers)) {
-        end.listsRead = false;
-        end.readError = drivers.error;
+    if (!Read(drivers, end)) {
         return end;
     }
     uint32_t driverCount = 0;
@@ -44,9 +48,7 @@ EndState ReadEndState(Spooler& spooler, std::u16string_view model) {
             return spooler.EnumPrintersW(kPrinterEnumLocal | kPrinterEnumConnections, 2, buffer,
                                          size, needed, count);
         });
-    if (!Read(printers)) {
-        end.listsRead = false;
-        end.readError = printers.error;
+    if (!Read(printers, end)) {
         return end;
     }
     uint32_t printerCount = 0;
@@ -235,12 +237,6 @@ void ReportInstalledState(Spooler& spooler, std::u16string_view model, const Run
 
 InstallOutcome InstallQuietly(InstallPlatform& platform, InstallRequest request,
                               const RunReporter& report) {
-    CheckPlatform check{platform.spooler, platform.services, platform.clock,
-                        platform.shell,   platform.facts,    platform.checks};
-    if (platform.checkFirst &&
-        !ReportChecks(check, platform.texts, request, CheckScope::Install, report)) {
-        return InstallOutcome::ChecksFailed;
-    }
     InstallPlatform checked = platform;
     checked.checkFirst = false;
     const std::u16string model = request.model.driverName;

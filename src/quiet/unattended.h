@@ -87,8 +87,8 @@ bool ReportChecks(CheckPlatform& platform, const TextTable& texts, const Install
 // that driver with their ports, and a printer of its name on another driver.
 void ReportInstalledState(Spooler& spooler, std::u16string_view model, const RunReporter& report);
 
-// Runs the check before the installation (each finding a line; a blocking one
-// ends it there) and the installation workflow for the request, then names the printers its
+// Runs the installation workflow for the request, its check left out (the
+// caller reports the check with ReportChecks first), then names the printers its
 // step 7 deleted (every queue on the model's driver): a second queue of the
 // model is gone afterwards, and whoever deploys should know.
 InstallOutcome InstallQuietly(InstallPlatform& platform, InstallRequest request,

@@ -274,6 +274,8 @@ std::u16string WindowCaption(const TextTable& table);
 std::u16string FormatText(std::u16string_view format,
                           std::initializer_list<std::u16string_view> values);
 std::u16string FormatText(std::u16string_view format, std::span<const std::u16string_view> values);
+// The number in decimal digits, with a minus sign when negative.
+std::u16string DecimalText(int64_t value);
 // The number of "%s" placeholders FormatText sees in a text.
 int CountPlaceholders(std::u16string_view format);
 

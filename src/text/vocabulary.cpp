@@ -94,6 +94,11 @@ std::u16string FormatText(std::u16string_view format, std::span<const std::u16st
     return out;
 }
 
+std::u16string DecimalText(int64_t value) {
+    const std::string digits = std::to_string(value);
+    return std::u16string(digits.begin(), digits.end());
+}
+
 int CountPlaceholders(std::u16string_view format) {
     int count = 0;
     for (size_t i = 0; i + 1 < format.size(); ++i) {

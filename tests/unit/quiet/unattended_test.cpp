@@ -1,6 +1,4 @@
-// Removing a model from a spooler in memory, and what the end check then says;
-// the installer's lock over named objects in memory.
-#include "install/installer_lock.h"
+// Removing a model from a spooler in memory, and what the end check then says.
 #include "quiet/unattended.h"
 #include "../install/workflow_fixture.h"
 
@@ -243,101 +241,6 @@ TEST(UnattendedTest, QuietInstallNamesDeletedQueuesAndTheEndCheckDecides) {
         if (c == RefusedOverTheOldDriver) {
             EXPECT_TRUE(facts.workflowSucceeded);  // only the files tell
         }
-    }
-}
-
-// The kernel's named objects as the lock sees them.
-struct LockWorld final : LockSystem {
-    enum class Holder { None, OtherRun, User };
-    bool namespaces = true;        // false: Wine 8, the Global\ name only
-    bool namespaceExists = false;  // made by another run, Administrators its boundary
-    bool namespaceDenied = false;  // exists with a descriptor that shuts this run out
-    int vanishes = 0;              // opens that find it closed meanwhile
-    Holder inNamespace = Holder::None;
-    Holder global = Holder::None;
-    bool globalDenied = false;  // the squatter's DACL shuts this run out
-    bool abandoned = false;
-    bool open = false;
-    std::vector<std::string> calls;
-
-    bool HasPrivateNamespaces() override { return namespaces; }
-    uint32_t CreateNamespace() override {
-        calls.push_back("create namespace");
-        open = !namespaceExists;
-        return namespaceExists ? kLockErrorAlreadyExists : 0;
-    }
-    uint32_t OpenNamespace() override {
-        calls.push_back("open namespace");
-        if (vanishes > 0) {
-            namespaceExists = --vanishes > 0;
-            return 3;
-        }
-        open = !namespaceDenied;
-        return namespaceDenied ? kLockErrorAccessDenied : 0;
-    }
-    uint32_t CreateLockMutex() override {
-        calls.push_back(open ? "mutex in namespace" : "Global mutex");
-        if (!open && globalDenied) {
-            return kLockErrorAccessDenied;
-        }
-        return (open ? inNamespace : global) == Holder::None ? 0 : kLockErrorAlreadyExists;
-    }
-    LockWait WaitForMutex() override {
-        if (abandoned) {
-            return LockWait::Abandoned;
-        }
-        return (open ? inNamespace : global) == Holder::None ? LockWait::Taken : LockWait::Timeout;
-    }
-};
-
-TEST(InstallerLock, OnlyAnotherRunHoldingItMakesARunWait) {
-    using H = LockWorld::Holder;
-    const std::vector<std::string> fresh = {"create namespace", "mutex in namespace"};
-    const std::vector<std::string> joined = {"create namespace", "open namespace",
-                                             "mutex in namespace"};
-    const struct {
-        const char* what;
-        std::function<void(LockWorld&)> set;
-        LockState state;
-        std::vector<std::string> calls;
-    } cases[] = {
-        {"free", [](auto&) {}, LockState::Taken, fresh},
-        {"held by another run",
-         [](auto& w) { w.namespaceExists = true, w.inNamespace = H::OtherRun; },
-         LockState::HeldElsewhere, joined},
-        {"abandoned by another run",
-         [](auto& w) { w.namespaceExists = true, w.inNamespace = H::OtherRun, w.abandoned = true; },
-         LockState::Taken, joined},
-        {"Global name squatted by a user",
-         [](auto& w) { w.global = H::User, w.globalDenied = true; }, LockState::Taken, fresh},
-        {"Global name squatted, no namespaces",
-         [](auto& w) { w.namespaces = false, w.global = H::User, w.globalDenied = true; },
-         LockState::AccessDenied,
-         {"Global mutex"}},
-        {"Global name squatted and open to all, no namespaces",
-         [](auto& w) { w.namespaces = false, w.global = H::User; },
-         LockState::HeldElsewhere,
-         {"Global mutex"}},
-        {"namespace access denied",
-         [](auto& w) { w.namespaceExists = w.namespaceDenied = true; },
-         LockState::AccessDenied,
-         {"create namespace", "open namespace"}},
-        {"namespace gone between create and open",
-         [](auto& w) { w.namespaceExists = true, w.vanishes = 1; },
-         LockState::Taken,
-         {"create namespace", "open namespace", "create namespace", "mutex in namespace"}},
-        {"namespace never stays",
-         [](auto& w) { w.namespaceExists = true, w.vanishes = 9; },
-         LockState::Failed,
-         {"create namespace", "open namespace", "create namespace", "open namespace",
-          "create namespace", "open namespace"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        LockWorld world;
-        c.set(world);
-        EXPECT_EQ(TakeInstallerLock(world), c.state);
-        EXPECT_EQ(world.calls, c.calls);
     }
 }
 
