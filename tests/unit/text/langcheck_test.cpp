@@ -1,4 +1,6 @@
 // The translators' checker, run as translators run it.
+#include "text/text.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -94,39 +96,18 @@ TEST_F(Langcheck, ReportsMissingUnknownAndMiscountedKeys) {
     EXPECT_EQ(r.err.find("tip.copyfilefail2:"), std::string::npos);
     EXPECT_NE(r.out.find("tip.copyfilefail2=%s: %s\\nline two\n"), std::string::npos);
 
-    // A later file completes an earlier one.
+    // A later file completes an earlier one: every key, with as many %s as the
+    // installer fills in.
     std::string rest = "<L>";
-    for (const char* key : {"tip.dlgtitle",
-                            "tip.title.systemversion",
-                            "tip.title.32bit",
-                            "tip.title.64bit",
-                            "tip.title.printermodelset",
-                            "tip.title.printermodel",
-                            "tip.title.defaultprinter",
-                            "tip.title.port",
-                            "tip.title.selport",
-                            "tip.title.usbchecked",
-                            "tip.btn.begininstall",
-                            "tip.btn.cancel",
-                            "tip.title.uilanguage",
-                            "tip.notselectusbport",
-                            "tip.installdriverfail2",
-                            "tip.installdriversuccess",
-                            "tip.check.cannotinstall",
-                            "tip.check.spooler",
-                            "tip.check.spoolerdisabled",
-                            "tip.check.spoolerstopped",
-                            "tip.check.protectedprint",
-                            "tip.check.notadmin",
-                            "tip.check.arm64",
-                            "tip.check.protectedprinthint",
-                            "tip.installerbusy"}) {
-        rest += std::string("<Text id=\"") + key + "\" value=\"t\"/>";
+    for (const tde::TextKeyInfo& info : tde::TextKeyVocabulary()) {
+        std::string value = info.placeholders == 0 ? "t" : "";
+        for (int n = 0; n < info.placeholders; ++n) {
+            value += "%s ";
+        }
+        rest += "<Text id=\"" + std::string(info.key.begin(), info.key.end()) + "\" value=\"" +
+                value + "\"/>";
     }
-    rest += "<Text id=\"tip.installprinterfail\" value=\"%s\"/>";
-    rest += "<Text id=\"tip.check.damaged\" value=\"%s\"/>";
-    rest += "<Text id=\"tip.check.diskspace\" value=\"%s %s\"/>";
-    rest += "<Text id=\"tip.copyfilefail\" value=\"%s\"/></L>";
+    rest += "</L>";
     std::string b = Write("b.xml", rest);
     Result merged = Run(a + " " + b);
     EXPECT_EQ(merged.status, 1);
