@@ -4,7 +4,6 @@
 
 #include "install/installer_lock.h"
 #include "app/resource_ids.h"
-#include "install/staging_win32.h"
 #include "install/workflow.h"
 #include "install/workflow_win32.h"
 #include "spooler/spooler.h"
@@ -35,18 +34,11 @@ void CTarnDovEzuvarDlg::RunInstallation() {
     InstallRequest request =
         MakeInstallRequest(catalogue, selected, std::u16string(port, port + wcslen(port)), check);
 
-    std::unique_ptr<Spooler> spooler = CreateWin32Spooler();
-    std::unique_ptr<Clock> clock = CreateWin32Clock();
-    std::unique_ptr<ServiceControl> services = CreateWin32ServiceControl();
+    Win32Machine machine;
     Win32Shell shell;
-    Win32StagingFiles files;
-    Win32SystemFacts facts;
-    Win32SystemMessages messages;
     Win32InstallLog log;
     Win32InstallerUi ui(window_, IDC_INSTALL, GetTextTable());
-    std::unique_ptr<PreflightQueries> checks = CreateWin32PreflightQueries();
-    InstallPlatform platform{*spooler, *services,      shell, files, facts,  *clock,
-                             messages, GetTextTable(), log,   ui,    *checks};
+    InstallPlatform platform = machine.Platform(shell, GetTextTable(), log, ui);
     RunInstallationWorkflow(platform, installedLists_, std::move(request));
 }
 

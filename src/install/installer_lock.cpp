@@ -48,4 +48,19 @@ LockState TakeInstallerLock(LockSystem& system) {
     return LockState::Failed;
 }
 
+uint32_t MemoryInstallerLock::CreateLockMutex() {
+    ++takes;
+    switch (state) {
+        case LockState::Taken:
+            return 0;
+        case LockState::HeldElsewhere:
+            return kLockErrorAlreadyExists;
+        case LockState::AccessDenied:
+            return kLockErrorAccessDenied;
+        case LockState::Failed:
+            break;
+    }
+    return 1450;  // ERROR_NO_SYSTEM_RESOURCES
+}
+
 }  // namespace tde

@@ -51,6 +51,21 @@ class LockSystem {
 // the mutex, and takes it. A mutex its previous holder abandoned counts as taken.
 LockState TakeInstallerLock(LockSystem& system);
 
+// A lock in memory that answers as the machine's would in each of its states.
+class MemoryInstallerLock final : public LockSystem {
+  public:
+    LockState state = LockState::Taken;  // what taking it comes to
+    int takes = 0;
+
+    bool HasPrivateNamespaces() override { return true; }
+    uint32_t CreateNamespace() override { return 0; }
+    uint32_t OpenNamespace() override { return 0; }
+    uint32_t CreateLockMutex() override;
+    LockWait WaitForMutex() override {
+        return state == LockState::HeldElsewhere ? LockWait::Timeout : LockWait::Taken;
+    }
+};
+
 #ifdef _WIN32
 // The lock on this machine (installer_lock_win32.cpp). Destroying it releases
 // the mutex and closes the namespace.

@@ -23,7 +23,6 @@
 
 namespace tde {
 
-inline constexpr uint32_t kErrorRpcServerUnavailable = 1722;
 inline constexpr uint32_t kServiceDisabled = 4;  // SERVICE_DISABLED start type
 // Windows 11 24H2, the first build where Protected Print Mode can be switched
 // on from Settings without leaving a policy value.

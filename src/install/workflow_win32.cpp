@@ -16,6 +16,17 @@ std::wstring Wide(std::u16string_view text) {
 
 }  // namespace
 
+Win32Machine::Win32Machine()
+    : spooler(CreateWin32Spooler()),
+      services(CreateWin32ServiceControl()),
+      clock(CreateWin32Clock()),
+      checks(CreateWin32PreflightQueries()) {}
+
+InstallPlatform Win32Machine::Platform(Shell& shell, const TextTable& texts, InstallLog& log,
+                                       InstallerUi& ui) {
+    return {*spooler, *services, shell, files, facts, *clock, messages, texts, log, ui, *checks};
+}
+
 void Win32InstallerUi::EnableInstallButton(bool enable) {
     EnableWindow(GetDlgItem(static_cast<HWND>(dialog_), buttonId_), enable ? TRUE : FALSE);
 }

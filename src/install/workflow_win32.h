@@ -1,8 +1,12 @@
-// The installation run's UI and log on Windows: the dialog's install button and
-// message boxes, and the process's log file.
+// The installation run on Windows: the machine it works on, one assembly for
+// the dialog and the quiet run; the dialog's install button and message boxes,
+// and the process's log file.
 #pragma once
 
+#include "install/staging_win32.h"
 #include "install/workflow.h"
+
+#include <memory>
 
 namespace tde {
 
@@ -27,6 +31,22 @@ class Win32InstallerUi final : public InstallerUi {
 class Win32InstallLog final : public InstallLog {
   public:
     void Write(std::u16string_view line) override;
+};
+
+// This machine's spooler, service manager, files, facts, clock, messages and
+// checks; the caller adds how it starts programs, its texts, log and UI.
+struct Win32Machine {
+    Win32Machine();
+    InstallPlatform Platform(Shell& shell, const TextTable& texts, InstallLog& log,
+                             InstallerUi& ui);
+
+    std::unique_ptr<Spooler> spooler;
+    std::unique_ptr<ServiceControl> services;
+    std::unique_ptr<Clock> clock;
+    std::unique_ptr<PreflightQueries> checks;
+    Win32StagingFiles files;
+    Win32SystemFacts facts;
+    Win32SystemMessages messages;
 };
 
 }  // namespace tde

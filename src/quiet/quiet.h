@@ -6,12 +6,14 @@
 //   exit_code.h     the exit code a run earns and the line it ends with;
 //   unattended.h    removal, the end check (driver files included) over the
 //                   spooler interface, the quiet UI of a run;
-//   quiet_run.h     the run itself on Windows: console, log, lock, RunCommandLine.
+//   run.h           the run itself over its platform, from arguments to exit code;
+//   quiet_run.h     the platform on Windows: console, log, RunCommandLine.
 // The dialog program includes this to hand over; nothing here includes the dialog.
 #pragma once
 
 #include "quiet/command_line.h"
 #include "quiet/exit_code.h"
+#include "quiet/run.h"
 #include "quiet/unattended.h"
 
 #ifdef _WIN32

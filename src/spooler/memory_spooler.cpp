@@ -155,6 +155,9 @@ const MemorySpooler::Driver* MemorySpooler::FindDriver(std::u16string_view name)
 bool MemorySpooler::Begin(const SpoolerCall& call) {
     calls_.push_back(call);
     std::optional<uint32_t> error = faults_.Check(call.op);
+    if (!error && serviceRunning && !serviceRunning()) {
+        error = kErrorRpcServerUnavailable;
+    }
     if (error && *error != kLeaveLastError) {
         lastError_ = *error;
     }
@@ -526,6 +529,7 @@ std::optional<int32_t> MemorySpooler::UploadPrinterDriverPackageW(const char16_t
         *destInfPathChars = static_cast<uint32_t>(store.size() + 1);
         package.storeInfPath = store;
         package.uploaded = true;
+        lastError_ = uploadLeavesError != 0 ? uploadLeavesError : lastError_;
         return 0;
     }
     Fail(kErrorFileNotFound);
@@ -540,6 +544,9 @@ std::optional<int32_t> MemorySpooler::InstallPrinterDriverFromPackageW(const cha
     }
     if (Begin({SpoolerOp::InstallPrinterDriverFromPackageW, Text(driverName), 0, flags, false})) {
         return HresultFromWin32(lastError_);
+    }
+    if (installRefusedSilently) {
+        return *installRefusedSilently;
     }
     if (infPath == nullptr || infPath[0] == 0 || driverName == nullptr) {
         Fail(kErrorInvalidParameter);
@@ -810,6 +817,26 @@ bool MemorySpooler::SetDefaultPrinterW(const char16_t* printerName) {
         return Fail(kErrorInvalidPrinterName);
     }
     defaultPrinter = queue->name;
+    return true;
+}
+
+bool MemorySpooler::GetDefaultPrinterW(char16_t* buffer, uint32_t* chars) {
+    if (Begin({SpoolerOp::GetDefaultPrinterW, u"", 0, 0, buffer != nullptr})) {
+        return false;
+    }
+    if (chars == nullptr) {
+        return Fail(kErrorInvalidParameter);
+    }
+    if (defaultPrinter.empty()) {
+        return Fail(kErrorFileNotFound);
+    }
+    const uint32_t size = static_cast<uint32_t>(defaultPrinter.size() + 1);
+    if (buffer == nullptr || *chars < size) {
+        *chars = size;
+        return Fail(kErrorInsufficientBuffer);
+    }
+    std::memcpy(buffer, defaultPrinter.c_str(), size * sizeof(char16_t));
+    *chars = size;
     return true;
 }
 

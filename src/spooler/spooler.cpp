@@ -240,6 +240,21 @@ uint32_t RefusalCode(const Spooler& spooler) {
     return error != kErrorSuccess ? error : kErrorUnidentifiedError;
 }
 
+std::u16string DefaultPrinterName(Spooler& spooler) {
+    uint32_t chars = 0;
+    spooler.GetDefaultPrinterW(nullptr, &chars);
+    if (chars == 0 || chars > kMaxSpoolerBufferBytes / sizeof(char16_t)) {
+        return {};
+    }
+    std::u16string name(chars, u'\0');
+    if (!spooler.GetDefaultPrinterW(name.data(), &chars)) {
+        return {};
+    }
+    // The answer ends at its NUL, never past the buffer.
+    name.resize(std::char_traits<char16_t>::length(name.c_str()));
+    return name;
+}
+
 int CompareNamesIgnoreCase(std::u16string_view a, std::u16string_view b) {
     Keys ka = KeysOf(a);
     Keys kb = KeysOf(b);

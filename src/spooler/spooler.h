@@ -34,6 +34,8 @@ inline constexpr uint32_t kErrorInvalidLevel = 124;
 inline constexpr uint32_t kErrorProcNotFound = 127;
 // ERROR_UNIDENTIFIED_ERROR: what a refused call that set no error reports.
 inline constexpr uint32_t kErrorUnidentifiedError = 1287;
+// RPC_S_SERVER_UNAVAILABLE: every spooler call while its service is stopped.
+inline constexpr uint32_t kErrorRpcServerUnavailable = 1722;
 inline constexpr uint32_t kErrorUnknownPort = 1796;
 inline constexpr uint32_t kErrorUnknownPrinterDriver = 1797;
 inline constexpr uint32_t kErrorUnknownPrintProcessor = 1798;
@@ -215,6 +217,10 @@ class Spooler {
     virtual PrinterHandle AddPrinterW(const PrinterInfo2& info) = 0;
     // winspool.drv's ordinal 204: makes the named queue the default printer.
     virtual bool SetDefaultPrinterW(const char16_t* printerName) = 0;
+    // GetDefaultPrinterW: the default printer's name into `buffer` of `*chars`
+    // characters; false with 122 and the size when it is missing or short, false
+    // with 2 when there is no default printer.
+    virtual bool GetDefaultPrinterW(char16_t* buffer, uint32_t* chars) = 0;
 
     // The thread's last error, as the last failed operation left it.
     virtual uint32_t LastError() const = 0;
@@ -275,6 +281,9 @@ bool SameNameIgnoringCase(std::u16string_view a, std::u16string_view b);
 // left none, since 0 would read as success. Clear the error before the call.
 uint32_t RefusalCode(const Spooler& spooler);
 
+// The default printer's name; empty when there is none or it cannot be read.
+std::u16string DefaultPrinterName(Spooler& spooler);
+
 // --- The in-memory spooler --------------------------------------------------------------------
 enum class SpoolerOp {
     EnumPortsW,
@@ -294,6 +303,7 @@ enum class SpoolerOp {
     AddPrinterW,
     SetDefaultPrinterW,
     DeletePrinterConnectionW,
+    GetDefaultPrinterW,
 };
 
 // One call as the in-memory spooler saw it.
@@ -374,6 +384,14 @@ class MemorySpooler final : public Spooler {
     // An upload that answers this HRESULT and leaves the last error as it was,
     // as Wine's does (0x80004001).
     std::optional<int32_t> uploadRefusedSilently;
+    // The last error a successful upload leaves behind, as calls that succeed may.
+    uint32_t uploadLeavesError = 0;
+    // An install from a package that answers this HRESULT and leaves the last
+    // error as it was.
+    std::optional<int32_t> installRefusedSilently;
+    // When set, every call fails with 1722 while it answers false, as the spooler
+    // does while its service is stopped.
+    std::function<bool()> serviceRunning;
     NullDatatype nullDatatype = NullDatatype::Raw;
     // When set, AddPrinterDriverExW asks it for each bare file name of the record
     // and fails with 2 for one that is not in the driver directory.
@@ -423,6 +441,7 @@ class MemorySpooler final : public Spooler {
     bool SetPrinterW(PrinterHandle printer, const PrinterInfo2& info, uint32_t command) override;
     PrinterHandle AddPrinterW(const PrinterInfo2& info) override;
     bool SetDefaultPrinterW(const char16_t* printerName) override;
+    bool GetDefaultPrinterW(char16_t* buffer, uint32_t* chars) override;
     uint32_t LastError() const override { return lastError_; }
     void SetLastError(uint32_t error) override { lastError_ = error; }
 

@@ -61,6 +61,7 @@ using GetPrinterFn = decltype(&::GetPrinterW);
 using SetPrinterFn = decltype(&::SetPrinterW);
 using AddPrinterFn = decltype(&::AddPrinterW);
 using SetDefaultPrinterFn = BOOL(WINAPI*)(LPCWSTR);
+using GetDefaultPrinterFn = BOOL(WINAPI*)(LPWSTR, LPDWORD);
 using DeletePrinterDriverPackageFn = HRESULT(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR);
 using UploadPrinterDriverPackageFn = HRESULT(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR, DWORD, HWND,
                                                       LPWSTR, PULONG);
@@ -105,6 +106,7 @@ class Win32Spooler final : public Spooler {
         // By number: the export carries no name.
         setDefaultPrinter_ =
             Resolve<SetDefaultPrinterFn>(module_, MAKEINTRESOURCEA(kSetDefaultPrinterOrdinal));
+        getDefaultPrinter_ = Resolve<GetDefaultPrinterFn>(module_, "GetDefaultPrinterW");
     }
     ~Win32Spooler() override {
         if (module_ != nullptr) {
@@ -295,6 +297,16 @@ class Win32Spooler final : public Spooler {
         return setDefaultPrinter_(Wide(printerName)) != FALSE;
     }
 
+    bool GetDefaultPrinterW(char16_t* buffer, uint32_t* chars) override {
+        if (getDefaultPrinter_ == nullptr) {
+            return Missing();
+        }
+        DWORD size = *chars;
+        const BOOL ok = getDefaultPrinter_(reinterpret_cast<LPWSTR>(buffer), &size);
+        *chars = size;
+        return ok != FALSE;
+    }
+
     uint32_t LastError() const override { return GetLastError(); }
     void SetLastError(uint32_t error) override { ::SetLastError(error); }
 
@@ -325,6 +337,7 @@ class Win32Spooler final : public Spooler {
     SetPrinterFn setPrinter_;
     AddPrinterFn addPrinter_;
     SetDefaultPrinterFn setDefaultPrinter_;
+    GetDefaultPrinterFn getDefaultPrinter_;
 };
 
 }  // namespace

@@ -1,0 +1,217 @@
+#include "quiet/run.h"
+
+#include "ports/ports.h"
+#include "ports/usb_ports.h"
+
+namespace tde {
+
+namespace {
+
+// The workflow's log lines go to the run's log.
+class QuietInstallLog final : public InstallLog {
+  public:
+    explicit QuietInstallLog(QuietHost& host) : host_(host) {}
+    void Write(std::u16string_view line) override { host_.Write(line); }
+
+  private:
+    QuietHost& host_;
+};
+
+class Run {
+  public:
+    Run(QuietPlatform& platform, const ModelCatalogue& catalogue)
+        : p_(platform), catalogue_(catalogue) {}
+
+    uint32_t Execute(std::u16string_view arguments) {
+        const ParsedCommandLine parsed = ParseCommandLine(arguments, catalogue_.modelNames);
+        if (parsed.valid && parsed.line.mode == RunMode::Usage) {
+            // No window, ever: under SYSTEM nobody could close it.
+            if (p_.host.HasOutput()) {
+                p_.host.Out(UsageText(catalogue_.modelNames));
+            }
+            return kExitSuccess;
+        }
+        if (!parsed.valid) {
+            facts_.commandLineValid = false;
+            p_.host.OpenLog(u"", false);
+            Report(parsed.error);
+            Report(u"TarnDovEzuvar.exe /? shows the usage.");
+            return Finish();
+        }
+        line_ = parsed.line;
+        facts_.mode = line_.mode;
+        facts_.model = catalogue_.modelNames[line_.model].displayName;
+        facts_.makeDefault = line_.makeDefault;
+        facts_.runsAsLocalSystem = p_.host.RunsAsLocalSystem();
+        if (Installs() && line_.makeDefault && facts_.runsAsLocalSystem) {
+            p_.host.OpenLog(line_.logPath, /*append=*/true);
+            return Finish();
+        }
+        // A check changes nothing, so it needs no lock and may run beside an installation.
+        if (line_.mode != RunMode::Check) {
+            const LockState lock = TakeInstallerLock(p_.lock);
+            if (lock != LockState::Taken) {
+                return LockNotTaken(lock);
+            }
+        }
+        p_.host.OpenLog(line_.logPath, false);
+        texts_ = &p_.host.Texts();
+        return Finish(Work());
+    }
+
+  private:
+    bool Installs() const { return line_.mode == RunMode::Install; }
+    void Report(std::u16string_view text) { p_.host.Report(text); }
+    RunReporter Reporter() {
+        return [this](std::u16string_view text) { Report(text); };
+    }
+
+    // The result line; answers the exit code.
+    uint32_t Finish(bool lookAtSpooler = false) {
+        if (lookAtSpooler) {
+            LookAtSpooler();
+        }
+        const RunVerdict verdict = DecideExitCode(facts_);
+        Report(ResultLine(facts_, verdict));
+        p_.host.CloseLog(verdict.exitCode != kExitSuccess);
+        return verdict.exitCode;
+    }
+
+    uint32_t LockNotTaken(LockState lock) {
+        facts_.lockTaken = false;
+        facts_.lockRefused = lock != LockState::HeldElsewhere;
+        // The /log file may be the log of the run that holds the lock: appended
+        // to, never emptied.
+        p_.host.OpenLog(line_.logPath, /*append=*/true);
+        // Access denied means someone made an object of the lock's name; that is
+        // no installation running, and fleet tools must not wait for it.
+        Report(lock == LockState::HeldElsewhere
+                   ? u"Another installation is running: the installer's lock is held."
+               : lock == LockState::AccessDenied
+                   ? u"The installer's lock cannot be opened: access is denied to an object "
+                     u"of its name that this run did not make."
+                   : u"The installer's lock cannot be taken.");
+        return Finish();
+    }
+
+    // The run's work; true when the end state decides the exit code.
+    bool Work() {
+        request_ = MakeInstallRequest(catalogue_, static_cast<int>(line_.model), line_.port,
+                                      line_.makeDefault ? 1 : 0);
+        // The USB detection asks no spooler, so it comes first.
+        if (Installs() && line_.portAuto && !FindUsbPort()) {
+            return false;
+        }
+        CheckPlatform check{p_.spooler, p_.services, p_.clock, p_.shell, p_.facts, p_.checks};
+        const CheckScope scope = line_.mode == RunMode::Check       ? CheckScope::Report
+                                 : line_.mode == RunMode::Uninstall ? CheckScope::Removal
+                                                                    : CheckScope::Install;
+        // The check starts a stopped spooler, so it comes before anything the
+        // spooler is asked; a removal checks only what would make it fail.
+        facts_.checksPassed = ReportChecks(check, *texts_, request_, scope, Reporter());
+        if (line_.mode == RunMode::Check) {
+            ReportInstalledState(p_.spooler, facts_.model, Reporter());
+            return false;
+        }
+        if (!facts_.checksPassed) {
+            return false;
+        }
+        if (line_.mode == RunMode::Uninstall) {
+            if (!UninstallModel(p_.spooler, p_.services, p_.clock, ReportsVistaOrLater(p_.facts),
+                                facts_.model, Reporter())) {
+                Report(u"The spooler's lists cannot be read: nothing was removed.");
+            }
+            return true;
+        }
+        if (!line_.portAuto && !FindListedPort()) {
+            return false;
+        }
+        request_.model.portName = facts_.port;
+        Install();
+        return true;
+    }
+
+    bool FindUsbPort() {
+        facts_.portAuto = true;
+        facts_.usbPorts = DetectUsbPrinterPorts(p_.devices);
+        if (facts_.usbPorts.size() != 1) {
+            return false;
+        }
+        facts_.port = facts_.usbPorts.front();
+        Report(u"/port auto: the USB printer's port is " + facts_.port);
+        return true;
+    }
+
+    bool FindListedPort() {
+        facts_.spoolerPorts = ReadPortNames(p_.spooler);
+        facts_.port = FindPort(line_.port, facts_.spoolerPorts);
+        if (facts_.port.empty()) {
+            facts_.portListed = false;
+            facts_.requestedPort = line_.port;
+            return false;
+        }
+        return true;
+    }
+
+    void Install() {
+        LookAtSpooler();
+        if (!line_.repair && InstalledAndWhole(facts_)) {
+            // A logon script runs this at every logon: the printer and its jobs stay.
+            Report(facts_.model + u" is already installed on " + facts_.port +
+                   u" with this package's files; nothing is changed (/repair installs afresh).");
+            if (line_.makeDefault && !facts_.end.queueIsDefault) {
+                p_.spooler.SetDefaultPrinterW(request_.model.queueName.c_str());
+            }
+            return;
+        }
+        QuietUi ui(Reporter());
+        QuietInstallLog log(p_.host);
+        InstallPlatform platform{p_.spooler,  p_.services, p_.shell, p_.files, p_.facts, p_.clock,
+                                 p_.messages, *texts_,     log,      ui,       p_.checks};
+        const InstallOutcome outcome = InstallQuietly(platform, request_, Reporter());
+        facts_.workflowSucceeded =
+            outcome == InstallOutcome::QueueCreated || outcome == InstallOutcome::QueueReported;
+    }
+
+    // What the spooler holds for the model, its default printer and, after an
+    // install, the driver's files.
+    void LookAtSpooler() {
+        facts_.end = ReadEndState(p_.spooler, facts_.model);
+        facts_.end.queueIsDefault =
+            facts_.end.queueExists &&
+            SameNameIgnoringCase(DefaultPrinterName(p_.spooler), facts_.model);
+        if (Installs() && facts_.end.driverInstalled) {
+            facts_.end.driverFilesProblem =
+                CompareDriverFiles(p_.spooler, p_.fingerprints, facts_.model,
+                                   DriverDirectoryItems(request_.model, request_.dataFile,
+                                                        DetectInstallArchitecture(p_.facts)));
+            facts_.end.driverFilesWhole = facts_.end.driverFilesProblem.empty();
+        }
+    }
+
+    QuietPlatform& p_;
+    const ModelCatalogue& catalogue_;
+    CommandLine line_;
+    RunFacts facts_;
+    InstallRequest request_;
+    const TextTable* texts_ = nullptr;
+};
+
+}  // namespace
+
+uint32_t RunQuietly(QuietPlatform& platform, const ModelCatalogue& catalogue,
+                    std::u16string_view arguments) {
+    return Run(platform, catalogue).Execute(arguments);
+}
+
+void MemoryQuietHost::OpenLog(std::u16string_view path, bool append) {
+    logPath = std::u16string(path);
+    appended = append;
+}
+
+void MemoryQuietHost::Report(std::u16string_view line) {
+    reported.emplace_back(line);
+    log.emplace_back(line);
+}
+
+}  // namespace tde
