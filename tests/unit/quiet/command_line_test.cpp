@@ -61,6 +61,10 @@ const LineCase kLines[] = {
     {u"/uninstall /model \"A4 Printer\" /port USB001", D, u"/port, /default and /repair do not go"},
     {u"/uninstall /model \"A4 Printer\" /repair", D, u"/port, /default and /repair do not go"},
     {u"/ /model \"A4 Printer\"", D, u"Unexpected argument: /"},
+    {u"/check /model \"a3 printer\"", RunMode::Check, nullptr, 1},
+    {u"/quiet /check /model \"A4 Printer\" /log c.log", RunMode::Check, nullptr, 0, u"", false,
+     false, u"c.log"},
+    {u"/uninstall /check /model \"A4 Printer\"", D, u"/uninstall, /port and /default do not go"},
 };
 
 TEST(CommandLineTest, TableOfCommandLines) {
@@ -76,7 +80,7 @@ TEST(CommandLineTest, TableOfCommandLines) {
         }
         ASSERT_TRUE(parsed.valid) << Narrow(parsed.error);
         EXPECT_EQ(parsed.line.mode, c.mode);
-        if (c.mode == I || c.mode == U) {
+        if (c.mode == I || c.mode == U || c.mode == RunMode::Check) {
             EXPECT_EQ(parsed.line.model, c.model);
             EXPECT_EQ(parsed.line.port, c.port);
             EXPECT_EQ(parsed.line.portAuto, c.portAuto);
@@ -102,6 +106,8 @@ TEST(CommandLineTest, TableOfRunEndsAndExitCodes) {
         const char* what;
         RunFacts facts;
         uint32_t code;
+        std::optional<bool> whole = {};  // what InstalledAndWhole says, where it matters
+        const char* line = nullptr;      // a part of the result line
     };
     auto install = [](EndState end, bool makeDefault = true) {
         RunFacts f;
@@ -136,7 +142,14 @@ TEST(CommandLineTest, TableOfRunEndsAndExitCodes) {
          install(with([](EndState& e) { e.queueIsDefault = false; }), false), 0},
         {"invalid beats the lock", invalidAndLocked, 1639},
         {"lock held", locked, 1618},
-        {"lock refused", facts([](RunFacts& f) { f.lockRefused = true; }, installed), 1603},
+        {"lock refused",
+         facts(
+             [](RunFacts& f) {
+                 f.lockRefused = true;
+                 f.lockTaken = false;  // as the run sets both
+             },
+             installed),
+         1603},
         {"/default as LocalSystem",
          facts([](RunFacts& f) { f.runsAsLocalSystem = true; }, installed), 1639},
         {"LocalSystem without /default",
@@ -157,6 +170,17 @@ TEST(CommandLineTest, TableOfRunEndsAndExitCodes) {
              },
              installed),
          1603},
+        {"port auto found one",
+         facts(
+             [](RunFacts& f) {
+                 f.portAuto = true;
+                 f.usbPorts = {u"USB001"};
+             },
+             installed),
+         0},
+        {"check before the run failed",
+         facts([](RunFacts& f) { f.checksPassed = false; }, installed), 1603},
+        {"/check over an empty end state", facts([](RunFacts& f) { f.mode = RunMode::Check; }), 0},
         {"workflow failed, old driver still there",
          facts([](RunFacts& f) { f.workflowSucceeded = false; }, installed), 1603},
         {"lists unreadable", install(with([](EndState& e) { e.listsRead = false; })), 1603},
@@ -167,8 +191,8 @@ TEST(CommandLineTest, TableOfRunEndsAndExitCodes) {
         {"queue on another port", install(with([](EndState& e) { e.queuePort = u"COM1:"; })), 1603},
         {"queue on another driver", install(with([](EndState& e) { e.queueDriver = u"Other"; })),
          1603},
-        {"not default", install(with([](EndState& e) { e.queueIsDefault = false; })), 1603},
-        {"uninstalled", uninstall(EndState{}), 0},
+        {"not default", install(with([](EndState& e) { e.queueIsDefault = false; })), 1603, true},
+        {"uninstalled", uninstall(EndState{}), 0, {}, "A4 Printer removed. Exit code 0."},
         {"queue of the name on another driver stays", uninstall(with([](EndState& e) {
              e = EndState{};
              e.queueExists = true;
@@ -179,7 +203,11 @@ TEST(CommandLineTest, TableOfRunEndsAndExitCodes) {
              e.listsRead = false;
          })),
          1603},
-        {"driver left", uninstall(with([](EndState& e) { e.queuesOnDriver = 0; })), 1603},
+        {"driver left",
+         uninstall(with([](EndState& e) { e.queuesOnDriver = 0; })),
+         1603,
+         {},
+         "A4 Printer not removed: the driver is still installed"},
         {"queue left on the driver",
          uninstall(with([](EndState& e) { e.driverInstalled = false; })), 1603},
     };
@@ -191,6 +219,12 @@ TEST(CommandLineTest, TableOfRunEndsAndExitCodes) {
         const std::string line = Narrow(ResultLine(c.facts, verdict));
         EXPECT_NE(line.find("Exit code " + std::to_string(c.code) + "."), std::string::npos)
             << line;
+        if (c.line != nullptr) {
+            EXPECT_NE(line.find(c.line), std::string::npos) << line;
+        }
+        if (c.whole) {
+            EXPECT_EQ(InstalledAndWhole(c.facts), *c.whole);
+        }
     }
 }
 

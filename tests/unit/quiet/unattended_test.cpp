@@ -1,9 +1,7 @@
 // Removing a model from a spooler in memory, and what the end check then says.
-#include "quiet/unattended.h"
-#include "../install/workflow_fixture.h"
+#include "quiet_world.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 namespace tde {
 namespace {
@@ -152,34 +150,6 @@ TEST(UnattendedTest, UninstallRemovesQueuesOnTheDriverThenTheDriver) {
     EXPECT_EQ(DecideExitCode(facts).exitCode, 1603u);
 }
 
-// The files of the in-memory world: the spooler reports them in its "3"
-// folder, the extraction left them in the driver directory.
-class WorldFingerprints final : public FingerprintSource {
-  public:
-    explicit WorldFingerprints(MemoryStagingFiles& files) : files_(files) {}
-    std::optional<FileFingerprint> OfFile(std::u16string_view path) override {
-        std::u16string moved(path);
-        const size_t three = moved.find(u"\\3\\");
-        if (three != std::u16string::npos) {
-            moved.erase(three, 2);
-        }
-        const MemoryStagingFiles::Node* node = files_.Find(moved);
-        return node ? std::optional(Of(node->content)) : std::nullopt;
-    }
-    std::optional<FileFingerprint> OfItem(std::u16string_view item) override {
-        auto it = files_.archive.find(MemoryStagingFiles::Normalise(item));
-        return it != files_.archive.end() ? std::optional(Of(it->second)) : std::nullopt;
-    }
-    static FileFingerprint Of(const std::string& bytes) {
-        return {static_cast<uint32_t>(bytes.size()),
-                static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(bytes.data()),
-                                            static_cast<uInt>(bytes.size())))};
-    }
-
-  private:
-    MemoryStagingFiles& files_;
-};
-
 // A quiet run over an earlier installation: the deleted queues are named, tips
 // become lines, and the end check decides, not the run.
 TEST(UnattendedTest, QuietInstallNamesDeletedQueuesAndTheEndCheckDecides) {
@@ -229,7 +199,7 @@ TEST(UnattendedTest, QuietInstallNamesDeletedQueuesAndTheEndCheckDecides) {
             outcome == InstallOutcome::QueueCreated || outcome == InstallOutcome::QueueReported;
         facts.end = ReadEndState(world.spooler, facts.model);
         facts.end.queueIsDefault = world.spooler.defaultPrinter == u"A4 Printer";
-        WorldFingerprints fingerprints(world.files);
+        test::WorldFingerprints fingerprints(world.files);
         facts.end.driverFilesProblem =
             CompareDriverFiles(world.spooler, fingerprints, facts.model,
                                DriverDirectoryItems(world.catalogue.models[0], u"ZNWA4V.gpd",

@@ -16,6 +16,7 @@ struct ScriptedCall {
     uint32_t sizeAnswer;
     bool fillSucceeds;
     uint32_t countAnswer;
+    bool sizeQuerySucceeds = false;
     int calls = 0;
     std::vector<uint32_t> sizesSeen;
     bool operator()(uint8_t* buffer, uint32_t size, uint32_t* needed, uint32_t* returned) {
@@ -23,7 +24,7 @@ struct ScriptedCall {
         sizesSeen.push_back(buffer == nullptr ? 0 : size);
         *needed = sizeAnswer;
         if (buffer == nullptr) {
-            return false;
+            return sizeQuerySucceeds;
         }
         *returned = countAnswer;
         return fillSucceeds;
@@ -42,12 +43,30 @@ TEST(FetchTwiceTest, AllocatesExactlyTheAnsweredSizeAndKeepsTheCount) {
 }
 
 TEST(FetchTwiceTest, StopsAfterTheSizeQueryWhenNothingIsNeeded) {
-    MemorySpooler spooler;
-    ScriptedCall script{0, true, 0};
-    SpoolerBuffer buffer = FetchTwice(spooler, std::ref(script));
-    EXPECT_EQ(buffer.outcome, SpoolerFetch::NothingNeeded);
-    EXPECT_EQ(buffer.bytes, nullptr);
-    EXPECT_EQ(script.calls, 1);
+    // An empty list answers either way; only a reason of its own is no list.
+    const struct {
+        bool answered;
+        uint32_t lastError;
+        SpoolerFetch outcome;
+        uint32_t error;
+    } rows[] = {
+        {false, 0, SpoolerFetch::NothingNeeded, 0},
+        {false, kErrorInsufficientBuffer, SpoolerFetch::NothingNeeded, 0},
+        {true, kErrorInvalidPrinterName, SpoolerFetch::NothingNeeded, 0},
+        {false, kErrorRpcServerUnavailable, SpoolerFetch::QueryFailed, kErrorRpcServerUnavailable},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.lastError);
+        MemorySpooler spooler;
+        spooler.SetLastError(row.lastError);
+        ScriptedCall script{0, true, 0};
+        script.sizeQuerySucceeds = row.answered;
+        SpoolerBuffer buffer = FetchTwice(spooler, std::ref(script));
+        EXPECT_EQ(buffer.outcome, row.outcome);
+        EXPECT_EQ(buffer.error, row.error);
+        EXPECT_EQ(buffer.bytes, nullptr);
+        EXPECT_EQ(script.calls, 1);
+    }
 }
 
 TEST(FetchTwiceTest, TreatsAnAbsurdSizeAsAnAllocationFailure) {
