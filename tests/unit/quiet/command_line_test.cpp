@@ -62,8 +62,6 @@ const LineCase kLines[] = {
     {u"/uninstall /model \"A4 Printer\" /repair", D, u"/port, /default and /repair do not go"},
     {u"/ /model \"A4 Printer\"", D, u"Unexpected argument: /"},
     {u"/check /model \"a3 printer\"", RunMode::Check, nullptr, 1},
-    {u"/quiet /check /model \"A4 Printer\" /log c.log", RunMode::Check, nullptr, 0, u"", false,
-     false, u"c.log"},
     {u"/uninstall /check /model \"A4 Printer\"", D, u"/uninstall, /port and /default do not go"},
 };
 
@@ -129,6 +127,8 @@ TEST(CommandLineTest, TableOfRunEndsAndExitCodes) {
     invalidAndLocked.lockTaken = false;
     RunFacts locked = install(installed);
     locked.lockTaken = false;
+    RunFacts refused = locked;  // the run sets both
+    refused.lockRefused = true;
     auto facts = [&](auto change, EndState end = EndState{}) {
         RunFacts f = install(std::move(end));
         change(f);
@@ -142,14 +142,7 @@ TEST(CommandLineTest, TableOfRunEndsAndExitCodes) {
          install(with([](EndState& e) { e.queueIsDefault = false; }), false), 0},
         {"invalid beats the lock", invalidAndLocked, 1639},
         {"lock held", locked, 1618},
-        {"lock refused",
-         facts(
-             [](RunFacts& f) {
-                 f.lockRefused = true;
-                 f.lockTaken = false;  // as the run sets both
-             },
-             installed),
-         1603},
+        {"lock refused", refused, 1603},
         {"/default as LocalSystem",
          facts([](RunFacts& f) { f.runsAsLocalSystem = true; }, installed), 1639},
         {"LocalSystem without /default",

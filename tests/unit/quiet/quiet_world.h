@@ -53,11 +53,13 @@ struct QuietWorld : WorkflowWorld {
     uint32_t Quiet(std::u16string_view arguments) {
         return RunQuietly(quiet, catalogue, arguments);
     }
-    // Whether a line of the log holds `part`.
-    bool Logged(std::u16string_view part) const {
-        for (const std::u16string& line : host.log) {
-            if (line.find(part) != std::u16string::npos) {
-                return true;
+    // Whether a line of the log or of standard output holds `part`.
+    bool Said(std::u16string_view part) const {
+        for (const auto* lines : {&host.log, &host.out}) {
+            for (const std::u16string& line : *lines) {
+                if (line.find(part) != std::u16string::npos) {
+                    return true;
+                }
             }
         }
         return false;
