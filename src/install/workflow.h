@@ -99,8 +99,8 @@ inline constexpr std::u16string_view kLogPrinterExists =
     u"The printer(%s) installed,try to modify the port(%s)";
 
 // The whole run. The install button is disabled at its start and enabled again
-// at its end, and the staging folder is removed on every path (unless it was
-// refused as not the installer's own).
+// at its end, and the staging folder is removed on every path where it was
+// judged the installer's own once made.
 InstallOutcome RunInstallationWorkflow(InstallPlatform& platform, InstalledLists& lists,
                                        InstallRequest request);
 

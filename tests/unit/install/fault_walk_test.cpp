@@ -143,7 +143,12 @@ Expected Expect(const Target& t, const std::vector<std::u16string>& stagingItems
                                                           u"ARM64"};
             uint32_t first = t.op == int(FileOp::CreateDirectoryA) ? 2 : 1;
             if (t.onCall <= first) {
-                return notCreated(staging, false);
+                // "ZNWDriver" was absent when judged: refused, nothing removed by name.
+                Expected e = notCreated(staging, false);
+                e.events.push_back(Log(u"The folder " + staging.substr(0, staging.size() - 11) +
+                                       u" was absent when judged and the staging folder cannot "
+                                       u"be made in it"));
+                return e;
             }
             return notCreated(staging + kSubfolders[t.onCall - first - 1], false);
         }

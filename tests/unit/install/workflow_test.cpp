@@ -44,10 +44,8 @@ TEST(Workflow, ACleanRunRegistersTheDriverRecordAndCreatesTheQueueOnThePort) {
     const ShellRequest& certutil = world.shell.starts[0].request;
     EXPECT_TRUE(world.shell.starts[0].waited);
     EXPECT_EQ(certutil.file, u"C:\\Windows\\system32\\certutil.exe");
-    EXPECT_EQ(certutil.verb, u"open");
-    EXPECT_EQ(certutil.mask, kSeeMaskNoCloseProcess);
+    EXPECT_EQ(certutil.creationFlags, kCreateNoWindow);
     EXPECT_EQ(certutil.show, kSwHide);
-    EXPECT_EQ(certutil.owner, world.recorder.owner);
     EXPECT_EQ(certutil.parameters,
               u"-addstore \"TrustedPublisher\" \"" + std::u16string(kStaging) + u"znw.cer\"");
     EXPECT_EQ(world.shell.starts[1].request.file, u"C:\\Windows\\system32\\rundll32.exe");
@@ -247,6 +245,17 @@ TEST(Workflow, AStagingFolderAnotherUserCanChangeIsRefusedAndLeftAlone) {
         EXPECT_EQ(world.files.Paths(), before);
         EXPECT_EQ(world.files.CallCount(FileOp::ExtractArchiveItem), 0u);
     }
+}
+
+TEST(Workflow, AFailedCreationUnderAnUnjudgedParentRemovesNothingByName) {
+    // "ZNWDriver" is absent when judged; a link to nowhere appears before it is made.
+    WorkflowWorld world;
+    world.files.beforeFirstCreation = [](MemoryStagingFiles& f) {
+        f.AddLink(u"C:\\Program Files (x86)\\ZNWDriver", u"C:\\Nowhere\\Later", true);
+    };
+    EXPECT_EQ(world.Run(), InstallOutcome::StagingNotCreated);
+    EXPECT_EQ(world.files.CallCount(FileOp::FindEntries), 0u);
+    EXPECT_EQ(world.files.CallCount(FileOp::RemoveDirectoryW), 0u);
 }
 
 TEST(Workflow, AnEarlierStagingFolderInATrustedParentIsMadeFresh) {
