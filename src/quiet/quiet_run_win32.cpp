@@ -295,6 +295,24 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
         }
     };
 
+    RegistryCreationMarks marks;
+    if (line.mode == RunMode::Rollback) {
+        facts.rollbackMarked = RollBackInstall(
+            marks, facts.model,
+            [&] {
+                facts.checksPassed =
+                    ReportChecks(check, GetTextTable(), request, CheckScope::Removal, report);
+                if (facts.checksPassed &&
+                    !UninstallModel(*spooler, *services, *clock,
+                                    ReportsVistaOrLater(systemFacts.QueryReportedVersion()),
+                                    facts.model, report)) {
+                    report(u"The spooler's lists cannot be read: nothing was removed.");
+                }
+            },
+            report);
+        lookAtSpooler();
+        return finish(DecideExitCode(facts));
+    }
     if (line.mode == RunMode::Check) {
         facts.checksPassed =
             ReportChecks(check, GetTextTable(), request, CheckScope::Report, report);
@@ -308,6 +326,10 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
             return finish(DecideExitCode(facts));
         }
         lookAtSpooler();
+        if (!MarkCreation(marks, facts.model, facts.end.queueExists, report)) {
+            facts.workflowSucceeded = false;
+            return finish(DecideExitCode(facts));
+        }
         if (!line.repair && InstalledAndWhole(facts)) {
             // A logon script runs this at every logon: the printer and its jobs stay.
             report(facts.model + u" is already installed on " + facts.port +
