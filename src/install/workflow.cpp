@@ -113,6 +113,7 @@ class Run {
             p_.log.Write(FormatText(kLogFailedToCreateDirectory, {creation.failedPath}));
             if (!creation.reason.empty()) {
                 p_.log.Write(creation.reason);
+                p_.log.Keep();  // the box says only "Failed to create directory"
             }
             return InstallOutcome::StagingNotCreated;
         }
@@ -125,6 +126,7 @@ class Run {
             LogCopyFailure(fill.failedItem, error);
             if (!fill.reason.empty()) {
                 p_.log.Write(fill.reason);
+                p_.log.Keep();
             }
             p_.ui.ShowTip(shown);
             return InstallOutcome::StagingNotFilled;

@@ -52,6 +52,10 @@ class InstallLog {
   public:
     virtual ~InstallLog() = default;
     virtual void Write(std::u16string_view line) = 0;
+    // The run failed for a reason only the log holds: the log outlives the
+    // program, and its last line says so. A log kept after every failed run
+    // needs nothing more.
+    virtual void Keep() {}
 };
 
 // Everything a run talks to.
@@ -121,6 +125,7 @@ class InstallRecorder final : public InstallerUi, public InstallLog {
         lines.emplace_back(line);
         events.push_back(u"log:" + std::u16string(line));
     }
+    void Keep() override { events.push_back(u"keep"); }
 
     WindowHandle owner = reinterpret_cast<WindowHandle>(0x1234);
     bool buttonEnabled = true;

@@ -240,7 +240,8 @@ TEST(Workflow, AStagingFolderAnotherUserCanChangeIsRefusedAndLeftAlone) {
             world.recorder.events,
             ElementsAre(u"button:off", u"log:Start install", u"tip:Failed to create directory",
                         u"log:Failed to create directory\uFF0Cpath=" + c.reported,
-                        u"log:The folder " + c.reported + u" is refused: " + c.why, u"button:on"));
+                        u"log:The folder " + c.reported + u" is refused: " + c.why, u"keep",
+                        u"button:on"));
         // Nothing was unpacked and nothing removed: the tree is as it was.
         EXPECT_EQ(world.files.Paths(), before);
         EXPECT_EQ(world.files.CallCount(FileOp::ExtractArchiveItem), 0u);
@@ -284,7 +285,8 @@ TEST(Workflow, ARefusedCertificateEndsTheRunBeforeItIsTrusted) {
     EXPECT_EQ(world.Run(), InstallOutcome::StagingNotFilled);
     ASSERT_FALSE(world.recorder.lines.empty());
     EXPECT_NE(world.recorder.lines.back().find(u"is the test certificate"), std::u16string::npos);
-    EXPECT_TRUE(world.shell.starts.empty());  // certutil never ran
+    EXPECT_EQ(world.recorder.events.end()[-3], u"keep");  // then the box, then the button
+    EXPECT_TRUE(world.shell.starts.empty());              // certutil never ran
 }
 
 }  // namespace
