@@ -255,6 +255,12 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
         return code;
     };
 
+    // A mark an earlier run left ends here: a package whose install fails before
+    // it marks anything, and a removed model, have nothing to roll back.
+    RegistryCreationMarks marks;
+    if (line.mode == RunMode::Install || line.mode == RunMode::Uninstall) {
+        marks.Clear(facts.model);
+    }
     std::unique_ptr<Spooler> spooler = CreateWin32Spooler();
     if (line.mode == RunMode::Install && !line.portAuto) {
         facts.spoolerPorts = ReadPortNames(*spooler);
@@ -295,7 +301,6 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
         }
     };
 
-    RegistryCreationMarks marks;
     if (line.mode == RunMode::Rollback) {
         facts.rollbackMarked = RollBackInstall(
             marks, facts.model,
