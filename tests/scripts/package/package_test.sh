@@ -42,7 +42,7 @@ for model in "A4 Printer" "A3 Printer" "4In Printer"; do
     # +0x800 not impersonated, +0x40 exit code ignored.
     actions=$(export_table "$msi" CustomAction)
     for row in "InstallPrinter	3090	TarnDovEzuvarExe	[TDE_INSTALL_COMMAND]" \
-               "RollbackPrinter	3410	TarnDovEzuvarExe	/uninstall /model \"$model\"" \
+               "RollbackPrinter	3410	TarnDovEzuvarExe	/rollback /model \"$model\"" \
                "UninstallPrinter	3090	TarnDovEzuvarExe	/uninstall /model \"$model\"" \
                "MakeDefaultPrinter	1106	SetDefaultPrinterExe	\"$model\"" \
                "TDE_INSTALL_COMMAND	/quiet /model \"$model\" /port \"[PORT]\"	" \
