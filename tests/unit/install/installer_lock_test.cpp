@@ -14,6 +14,7 @@ namespace {
 struct LockWorld final : LockSystem {
     enum class Holder { None, OtherRun, User };
     bool namespaces = true;        // false: Wine 8, the Global\ name only
+    bool labels = true;            // false: Vista, no integrity label on a boundary
     bool namespaceExists = false;  // made by another run, Administrators its boundary
     bool namespaceDenied = false;  // exists with a descriptor that shuts this run out
     int vanishes = 0;              // opens that find it closed meanwhile
@@ -25,6 +26,11 @@ struct LockWorld final : LockSystem {
     std::vector<std::string> calls;
 
     bool HasPrivateNamespaces() override { return namespaces; }
+    bool HasIntegrityLabels() override { return labels; }
+    uint32_t MakeBoundary(bool high) override {
+        calls.push_back(high ? "High boundary" : "boundary");
+        return 0;
+    }
     uint32_t CreateNamespace() override {
         calls.push_back("create namespace");
         open = !namespaceExists;
@@ -56,8 +62,9 @@ struct LockWorld final : LockSystem {
 
 TEST(InstallerLock, OnlyAnotherRunHoldingItMakesARunWait) {
     using H = LockWorld::Holder;
-    const std::vector<std::string> fresh = {"create namespace", "mutex in namespace"};
-    const std::vector<std::string> joined = {"create namespace", "open namespace",
+    const std::vector<std::string> fresh = {"High boundary", "create namespace",
+                                            "mutex in namespace"};
+    const std::vector<std::string> joined = {"High boundary", "create namespace", "open namespace",
                                              "mutex in namespace"};
     const struct {
         const char* what;
@@ -72,6 +79,10 @@ TEST(InstallerLock, OnlyAnotherRunHoldingItMakesARunWait) {
         {"abandoned by another run",
          [](auto& w) { w.namespaceExists = true, w.inNamespace = H::OtherRun, w.abandoned = true; },
          LockState::Taken, joined},
+        {"no integrity labels",
+         [](auto& w) { w.labels = false; },
+         LockState::Taken,
+         {"boundary", "create namespace", "mutex in namespace"}},
         {"Global name squatted by a user",
          [](auto& w) { w.global = H::User, w.globalDenied = true; }, LockState::Taken, fresh},
         {"Global name squatted, no namespaces",
@@ -85,16 +96,17 @@ TEST(InstallerLock, OnlyAnotherRunHoldingItMakesARunWait) {
         {"namespace access denied",
          [](auto& w) { w.namespaceExists = w.namespaceDenied = true; },
          LockState::AccessDenied,
-         {"create namespace", "open namespace"}},
+         {"High boundary", "create namespace", "open namespace"}},
         {"namespace gone between create and open",
          [](auto& w) { w.namespaceExists = true, w.vanishes = 1; },
          LockState::Taken,
-         {"create namespace", "open namespace", "create namespace", "mutex in namespace"}},
+         {"High boundary", "create namespace", "open namespace", "create namespace",
+          "mutex in namespace"}},
         {"namespace never stays",
          [](auto& w) { w.namespaceExists = true, w.vanishes = 9; },
          LockState::Failed,
-         {"create namespace", "open namespace", "create namespace", "open namespace",
-          "create namespace", "open namespace"}},
+         {"High boundary", "create namespace", "open namespace", "create namespace",
+          "open namespace", "create namespace", "open namespace"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
