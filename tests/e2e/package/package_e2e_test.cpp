@@ -7,21 +7,24 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
 using tde::e2e::Env;
 
-DWORD Msiexec(const std::wstring& arguments) {
+DWORD Msiexec(const std::wstring& arguments,
+              const std::wstring& package = Env(L"TDE_E2E_PACKAGE")) {
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
-    const auto run =
-        tde::testing_support::RunChild(std::wstring(system) + L"\\msiexec.exe",
-                                       arguments + L" \"" + Env(L"TDE_E2E_PACKAGE") + L"\" /qn");
+    const auto run = tde::testing_support::RunChild(std::wstring(system) + L"\\msiexec.exe",
+                                                    arguments + L" \"" + package + L"\" /qn");
     EXPECT_TRUE(run.started);
     return run.exitCode;
 }
@@ -42,7 +45,7 @@ bool Exists(const std::wstring& path) {
 
 // The Apps & features entry named after the model, in the view this 32-bit
 // process reads (where Wine's msiexec writes it), as "publisher version
-// NoModify NoRepair"; empty when there is none.
+// NoModify NoRepair"; empty when there is none, joined with "; " when several.
 std::wstring ArpEntry() {
     HKEY uninstall = nullptr;
     RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", 0,
@@ -62,14 +65,36 @@ std::wstring ArpEntry() {
             return type == REG_DWORD ? std::to_wstring(*reinterpret_cast<DWORD*>(text))
                                      : std::wstring(text);
         };
-        if (value(L"DisplayName") == L"DovEzuvar A4 Printer") {
-            entry = value(L"Publisher") + L" " + value(L"DisplayVersion") + L" " +
-                    value(L"NoModify") + L" " + value(L"NoRepair");
+        if (value(L"DisplayName") == L"DovEzuvar A4 Printer (test build)") {
+            entry += (entry.empty() ? L"" : L"; ") + value(L"Publisher") + L" " +
+                     value(L"DisplayVersion") + L" " + value(L"NoModify") + L" " +
+                     value(L"NoRepair");
         }
         RegCloseKey(product);
     }
     RegCloseKey(uninstall);
     return entry;
+}
+
+// A copy of the package with one value of its Property table changed, as a
+// transform or a baked package would set it.
+std::wstring WithProperty(const wchar_t* property, const std::wstring& value) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring copy = std::wstring(temp) + L"tde package " + property + L".msi";
+    EXPECT_TRUE(CopyFileW(Env(L"TDE_E2E_PACKAGE").c_str(), copy.c_str(), FALSE));
+    MSIHANDLE database = 0, view = 0, record = MsiCreateRecord(1);
+    MsiRecordSetStringW(record, 1, value.c_str());
+    const std::wstring query =
+        std::wstring(L"UPDATE `Property` SET `Value` = ? WHERE `Property` = '") + property + L"'";
+    EXPECT_EQ(MsiOpenDatabaseW(copy.c_str(), MSIDBOPEN_TRANSACT, &database), 0u);
+    EXPECT_EQ(MsiDatabaseOpenViewW(database, query.c_str(), &view), 0u);
+    EXPECT_EQ(MsiViewExecute(view, record), 0u);
+    EXPECT_EQ(MsiDatabaseCommit(database), 0u);
+    MsiCloseHandle(record);
+    MsiCloseHandle(view);
+    MsiCloseHandle(database);
+    return copy;
 }
 
 void ExpectNothingLeft() {
@@ -108,6 +133,44 @@ TEST(PackageE2E, InstallsWithPortAndDefaultUninstallsAndFailsCleanOnAnUnknownPor
     const DWORD failed = Msiexec(L"PORT=NOPORT9: /i");
     EXPECT_TRUE(failed == 1603 || failed == 1627) << failed;
     ExpectNothingLeft();
+}
+
+// A quote or a \\host path would end the value's quotes or reach the network as
+// SYSTEM. Wine's msiexec drops quotes from its own command line, so the
+// hostile PORT sits in the Property table.
+TEST(PackageE2E, RefusesAPortOrLogFileThatLeavesItsQuotesOrTheMachine) {
+    Msiexec(L"/x");
+    const std::wstring planted = L"C:\\users\\public\\x.cmd";
+    DeleteFileW(planted.c_str());
+    const std::wstring hostile = WithProperty(L"PORT", L"LPT2:\" /log \"" + planted);
+    const DWORD port = Msiexec(L"/i", hostile);
+    EXPECT_TRUE(port == 1603 || port == 1627) << port;
+    EXPECT_FALSE(Exists(planted));
+    const DWORD log = Msiexec(L"LOGFILE=\\\\server\\share\\x.log /i");
+    EXPECT_TRUE(log == 1603 || log == 1627) << log;
+    ExpectNothingLeft();
+    Msiexec(L"/x");
+    DeleteFileW(planted.c_str());
+    DeleteFileW(hostile.c_str());
+}
+
+// The baked rebuild over the plain package of the same version, and the
+// reverse: one entry, and the printer. Under Wine the older product's removal
+// also removes the printer (no UPGRADINGPRODUCTCODE), and the new install puts
+// it back.
+TEST(PackageE2E, ARebuildOfTheSameVersionReplacesTheInstalledProduct) {
+    const std::wstring plain = Env(L"TDE_E2E_PACKAGE"), baked = Env(L"TDE_E2E_BAKED_PACKAGE");
+    ASSERT_FALSE(baked.empty());
+    Msiexec(L"/x");
+    for (const auto& [first, second] : {std::pair{plain, baked}, std::pair{baked, plain}}) {
+        SCOPED_TRACE(first == plain ? "baked over plain" : "plain over baked");
+        EXPECT_EQ(Msiexec(L"PORT=LPT2: /i", first), 0u);
+        EXPECT_EQ(Msiexec(L"PORT=LPT2: /i", second), 0u);
+        EXPECT_EQ(ArpEntry(), L"ZNW " TDE_VERSION " 1 1");
+        EXPECT_TRUE(Has(tde::test::ListedQueues()));
+        EXPECT_EQ(Msiexec(L"/x", second), 0u);
+        ExpectNothingLeft();
+    }
 }
 
 }  // namespace
