@@ -107,7 +107,7 @@ uint32_t Win32InstallerLock::MakeBoundary(bool highIntegrity) {
         return CreateWellKnownSid(type, nullptr, sid, &size) && addTo(&boundary, sid);
     };
     if (!add(WinBuiltinAdministratorsSid, api.addSid) ||
-        (highIntegrity && !add(WinHighLabelSid, api.addLabel))) {
+        (highIntegrity && (api.addLabel == nullptr || !add(WinHighLabelSid, api.addLabel)))) {
         const DWORD error = GetLastError();
         api.deleteBoundary(boundary);
         return error == 0 ? ERROR_INVALID_HANDLE : error;
