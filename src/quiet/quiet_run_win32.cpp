@@ -179,10 +179,21 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
     Win32InstallerLock lock;  // held until the run returns
     std::unique_ptr<DeviceSetup> devices = CreateWin32DeviceSetup();
     Win32Fingerprints fingerprints;
+    RegistryCreationMarks marks;
     QuietShell shell([&](std::u16string_view line) { host.Report(line); });
-    QuietPlatform platform{
-        host,  lock,          *devices,      fingerprints,   *machine.spooler, *machine.services,
-        shell, machine.files, machine.facts, *machine.clock, machine.messages, *machine.checks};
+    QuietPlatform platform{host,
+                           lock,
+                           *devices,
+                           fingerprints,
+                           marks,
+                           *machine.spooler,
+                           *machine.services,
+                           shell,
+                           machine.files,
+                           machine.facts,
+                           *machine.clock,
+                           machine.messages,
+                           *machine.checks};
     return static_cast<int>(RunQuietly(
         platform, catalogue, std::u16string_view(reinterpret_cast<const char16_t*>(arguments))));
 }

@@ -98,17 +98,32 @@ class Run {
     bool Work() {
         request_ = MakeInstallRequest(catalogue_, static_cast<int>(line_.model), line_.port,
                                       line_.makeDefault ? 1 : 0);
+        // A mark an earlier run left ends here: a package whose install fails before
+        // it marks anything, and a removed model, have nothing to roll back.
+        if (Installs() || line_.mode == RunMode::Uninstall) {
+            p_.marks.Clear(facts_.model);
+        }
+        if (line_.mode == RunMode::Rollback) {
+            facts_.rollbackMarked = RollBackInstall(
+                p_.marks, facts_.model,
+                [this] {
+                    facts_.checksPassed = Check(CheckScope::Removal);
+                    if (facts_.checksPassed) {
+                        Uninstall();
+                    }
+                },
+                Reporter());
+            return true;
+        }
         // The USB detection asks no spooler, so it comes first.
         if (Installs() && line_.portAuto && !FindUsbPort()) {
             return false;
         }
-        CheckPlatform check{p_.spooler, p_.services, p_.clock, p_.shell, p_.facts, p_.checks};
-        const CheckScope scope = line_.mode == RunMode::Check       ? CheckScope::Report
-                                 : line_.mode == RunMode::Uninstall ? CheckScope::Removal
-                                                                    : CheckScope::Install;
         // The check starts a stopped spooler, so it comes before anything the
         // spooler is asked; a removal checks only what would make it fail.
-        facts_.checksPassed = ReportChecks(check, *texts_, request_, scope, Reporter());
+        facts_.checksPassed = Check(line_.mode == RunMode::Check       ? CheckScope::Report
+                                    : line_.mode == RunMode::Uninstall ? CheckScope::Removal
+                                                                       : CheckScope::Install);
         if (line_.mode == RunMode::Check) {
             ReportInstalledState(p_.spooler, facts_.model, Reporter());
             return false;
@@ -117,10 +132,7 @@ class Run {
             return false;
         }
         if (line_.mode == RunMode::Uninstall) {
-            if (!UninstallModel(p_.spooler, p_.services, p_.clock, ReportsVistaOrLater(p_.facts),
-                                facts_.model, Reporter())) {
-                Report(u"The spooler's lists cannot be read: nothing was removed.");
-            }
+            Uninstall();
             return true;
         }
         if (!line_.portAuto && !FindListedPort()) {
@@ -129,6 +141,18 @@ class Run {
         request_.model.portName = facts_.port;
         Install();
         return true;
+    }
+
+    bool Check(CheckScope scope) {
+        CheckPlatform check{p_.spooler, p_.services, p_.clock, p_.shell, p_.facts, p_.checks};
+        return ReportChecks(check, *texts_, request_, scope, Reporter());
+    }
+
+    void Uninstall() {
+        if (!UninstallModel(p_.spooler, p_.services, p_.clock, ReportsVistaOrLater(p_.facts),
+                            facts_.model, Reporter())) {
+            Report(u"The spooler's lists cannot be read: nothing was removed.");
+        }
     }
 
     bool FindUsbPort() {
@@ -155,6 +179,10 @@ class Run {
 
     void Install() {
         LookAtSpooler();
+        if (!MarkCreation(p_.marks, facts_.model, facts_.end.queueExists, Reporter())) {
+            facts_.workflowSucceeded = false;
+            return;
+        }
         if (!line_.repair && InstalledAndWhole(facts_)) {
             // A logon script runs this at every logon: the printer and its jobs stay.
             Report(facts_.model + u" is already installed on " + facts_.port +

@@ -1,6 +1,6 @@
 // A quiet run from its command line to its exit code: the lock, the check, the
-// port, the test for an installation already whole, the workflow or removal,
-// the end state and the exit code. Over interfaces only, so the whole run goes
+// port, the test for an installation already whole, the rollback mark, the
+// workflow or removal, the end state and the exit code. Over interfaces only, so the whole run goes
 // natively over the in-memory fakes; Windows hands in its machine
 // (quiet_run_win32.cpp).
 #pragma once
@@ -48,6 +48,7 @@ struct QuietPlatform {
     LockSystem& lock;  // taken at most once, held until the platform goes
     DeviceSetup& devices;
     FingerprintSource& fingerprints;
+    CreationMarks& marks;  // for the package's rollback
     Spooler& spooler;
     ServiceControl& services;
     Shell& shell;

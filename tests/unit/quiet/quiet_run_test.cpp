@@ -45,6 +45,7 @@ void Connection(QuietWorld& w, std::u16string driver, uint32_t refusal) {
 }
 
 constexpr char16_t kCheck[] = u"/check /model \"A4 Printer\"";
+constexpr char16_t kRollback[] = u"/rollback /model \"A4 Printer\"";
 constexpr char16_t kUninstall[] = u"/uninstall /model \"A4 Printer\"";
 constexpr SpoolerOp kPackageDeletes = SpoolerOp::DeletePrinterDriverPackageW;
 
@@ -120,6 +121,14 @@ TEST(QuietRun, TableOfRuns) {
              w.spooler.installRefusedSilently = static_cast<int32_t>(0x80004001u);
          },
          1603, u"Install error(2):-2147467263"},
+        {"rollback of an install that made the queue", kRollback, Installed, 0,
+         u"Deleting the driver \"A4 Printer\"", -1, SpoolerOp::DeletePrinterDriverExW, 1},
+        {"rollback of an install over a queue that was there", kRollback,
+         [](W w) {
+             w.AddEarlierInstallation();
+             Installed(w);
+         },
+         0, u"nothing is removed", -1, SpoolerOp::DeletePrinterDriverExW, 0},
         {"uninstall: the drivers' list grows between its two calls", kUninstall,
          [](W w) {
              Installed(w);

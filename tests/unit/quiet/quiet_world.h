@@ -44,7 +44,8 @@ struct QuietWorld : WorkflowWorld {
     MemoryInstallerLock lock;
     MemoryDeviceSetup devices;
     WorldFingerprints fingerprints{files};
-    QuietPlatform quiet{host,  lock,  devices, fingerprints, spooler,  services,
+    MemoryCreationMarks marks;
+    QuietPlatform quiet{host,  lock,  devices, fingerprints, marks,    spooler, services,
                         shell, files, facts,   clock,        messages, checks};
 
     QuietWorld() {
