@@ -4,7 +4,7 @@
 #pragma once
 
 #include "install/staging.h"
-#include "spooler/fault_plan.h"
+#include "base/fault_plan.h"
 
 #include <map>
 #include <string>
