@@ -33,6 +33,8 @@ inline std::u16string FromWide(std::wstring_view text) {
 // default character. Empty when the text is empty or cannot be converted.
 std::string ToAnsi(std::u16string_view text);
 std::string ToAnsi(std::wstring_view text);
+// Text in the system's ANSI code page as UTF-16; empty when it cannot be converted.
+std::u16string FromAnsi(std::string_view text);
 
 // --- Functions looked up at run time ---------------------------------------------------------
 // The address of an export of a loaded module, by name or by an ordinal made

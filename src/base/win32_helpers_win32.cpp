@@ -25,6 +25,20 @@ std::string ToAnsi(std::u16string_view text) {
     return ToAnsi(std::wstring_view(reinterpret_cast<const wchar_t*>(text.data()), text.size()));
 }
 
+std::u16string FromAnsi(std::string_view text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(text.size());
+    const int needed = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+    if (needed <= 0) {
+        return {};
+    }
+    std::wstring wide(static_cast<size_t>(needed), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), needed);
+    return FromWide(wide);
+}
+
 void* FunctionAddress(ModuleHandle module, const char* name) {
     if (module == nullptr) {
         return nullptr;

@@ -135,17 +135,8 @@ std::vector<std::u16string> MemoryStagingFiles::PathsBelow(std::u16string_view f
     return paths;
 }
 
-size_t MemoryStagingFiles::CallCount(FileOp op) const {
-    return static_cast<size_t>(std::count(calls_.begin(), calls_.end(), op));
-}
-
 bool MemoryStagingFiles::Begin(FileOp op) {
-    calls_.push_back(op);
-    if (std::optional<uint32_t> error = faults_.Check(op)) {
-        lastError_ = *error;
-        return true;
-    }
-    return false;
+    return log_.Begin(op, lastError_);
 }
 
 bool MemoryStagingFiles::Fail(uint32_t error) {

@@ -106,12 +106,7 @@ class RunLog {
             return;
         }
         KeepLogFileAtExit();
-        const int needed =
-            MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-        std::wstring wide(static_cast<size_t>(needed > 0 ? needed : 0), L'\0');
-        MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(),
-                            needed);
-        console_.Err(u"The log is kept at " + FromWide(wide));
+        console_.Err(u"The log is kept at " + FromAnsi(path));
     }
 
   private:
