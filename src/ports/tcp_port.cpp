@@ -166,7 +166,7 @@ XcvAnswer MemoryTcpMonitor::Exchange(std::u16string_view object, uint32_t access
                                                    return SameNameIgnoringCase(p.name, name);
                                                });
         if (listed || FindPort(name) != nullptr) {
-            answer.status = kErrorAlreadyExists;
+            answer.status = kXcvPortExists;
             return answer;
         }
         AddConfiguredPort(port);
