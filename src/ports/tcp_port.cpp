@@ -43,8 +43,8 @@ std::vector<ListedPort> ListPorts(Spooler& spooler, uint32_t* listError) {
 
 bool PrintsRawTo(const PortData1& config, const TcpAddress& address) {
     return config.dwProtocol == kTcpProtocolRaw && config.dwPortNumber == address.portNumber &&
-           (SameHost(FieldText(config.sztHostAddress, 49), address.host) ||
-            SameHost(FieldText(config.sztIPAddress, 16), address.host));
+           (SameHost(FieldText(config.sztHostAddress), address.host) ||
+            SameHost(FieldText(config.sztIPAddress), address.host));
 }
 
 // The first port of the Standard TCP/IP monitor among `ports` that prints RAW to `address`.
@@ -74,10 +74,6 @@ uint32_t XcvCode(const XcvAnswer& answer) {
         return answer.error != 0 ? answer.error : kErrorUnidentifiedError;
     }
     return answer.status;
-}
-
-std::u16string_view FieldText(const char16_t* field, size_t size) {
-    return std::u16string_view(field, std::find(field, field + size, u'\0') - field);
 }
 
 PortData1 TcpPortData(const TcpAddress& address) {
@@ -128,7 +124,7 @@ TcpPortResult MakeOrReuseTcpPort(Spooler& spooler, XcvChannel& xcv, const TcpAdd
 void MemoryTcpMonitor::AddConfiguredPort(const PortData1& port) {
     ports_.push_back(port);
     if (spooler_ != nullptr) {
-        std::u16string name(FieldText(port.sztPortName, 64));
+        std::u16string name(FieldText(port.sztPortName));
         spooler_->ports.push_back(
             {name, std::u16string(kTcpMonitorName), std::u16string(kTcpMonitorName)});
     }
@@ -136,7 +132,7 @@ void MemoryTcpMonitor::AddConfiguredPort(const PortData1& port) {
 
 const PortData1* MemoryTcpMonitor::FindPort(std::u16string_view name) const {
     for (const PortData1& port : ports_) {
-        if (SameNameIgnoringCase(FieldText(port.sztPortName, 64), name)) {
+        if (SameNameIgnoringCase(FieldText(port.sztPortName), name)) {
             return &port;
         }
     }
@@ -159,7 +155,7 @@ XcvAnswer MemoryTcpMonitor::Exchange(std::u16string_view object, uint32_t access
             return answer;
         }
         std::memcpy(&port, input, sizeof port);
-        std::u16string_view name = FieldText(port.sztPortName, 64);
+        std::u16string_view name = FieldText(port.sztPortName);
         bool listed =
             spooler_ != nullptr && std::any_of(spooler_->ports.begin(), spooler_->ports.end(),
                                                [&](const MemorySpooler::Port& p) {

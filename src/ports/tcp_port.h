@@ -8,6 +8,7 @@
 #include "ports/tcp_address.h"
 #include "spooler/spooler.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -79,7 +80,10 @@ class XcvChannel {
 PortData1 TcpPortData(const TcpAddress& address);
 
 // A text field of a record, up to its first NUL or its end.
-std::u16string_view FieldText(const char16_t* field, size_t size);
+template <size_t N>
+std::u16string_view FieldText(const char16_t (&field)[N]) {
+    return std::u16string_view(field, std::find(field, field + N, u'\0') - field);
+}
 
 enum class TcpPortOutcome {
     Reused,     // a port printing RAW to the same host and number

@@ -97,7 +97,7 @@ TEST(TcpPortTest, MakesARawPortWithoutSnmpThenReusesIt) {
     EXPECT_EQ(m.monitor.Exchanges()[0].access, kServerAccessAdminister);
     const PortData1* port = m.monitor.FindPort(u"IP_192.168.1.60");
     ASSERT_NE(port, nullptr);
-    EXPECT_EQ(FieldText(port->sztHostAddress, 49), u"192.168.1.60");
+    EXPECT_EQ(FieldText(port->sztHostAddress), u"192.168.1.60");
     // Version, RAW, size, number, SNMP off.
     EXPECT_EQ(std::tuple(port->dwVersion, port->dwProtocol, port->cbSize, port->dwPortNumber,
                          port->dwSNMPEnabled),

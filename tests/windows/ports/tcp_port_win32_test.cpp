@@ -84,8 +84,8 @@ TEST_F(TcpPortWin32Test, MakesTheRawPortAQueueTakesAndASecondRunReuses) {
     std::vector<std::wstring> ports = test::ListedPorts();
     EXPECT_NE(std::find(ports.begin(), ports.end(), L"IP_127.0.0.1"), ports.end());
     PortData1 stored = Stored(L"IP_127.0.0.1");
-    EXPECT_EQ(FieldText(stored.sztPortName, 64), u"IP_127.0.0.1");
-    EXPECT_EQ(FieldText(stored.sztHostAddress, 49), u"127.0.0.1");
+    EXPECT_EQ(FieldText(stored.sztPortName), u"IP_127.0.0.1");
+    EXPECT_EQ(FieldText(stored.sztHostAddress), u"127.0.0.1");
     // Version, RAW, size, number, SNMP off.
     EXPECT_EQ(std::tuple(stored.dwVersion, stored.dwProtocol, stored.cbSize, stored.dwPortNumber,
                          stored.dwSNMPEnabled),
