@@ -47,7 +47,9 @@ bool PrintsRawTo(const PortData1& config, const TcpAddress& address) {
             SameHost(FieldText(config.sztIPAddress), address.host));
 }
 
-// The first port of the Standard TCP/IP monitor among `ports` that prints RAW to `address`.
+// The first port of the Standard TCP/IP monitor among `ports` that prints RAW to
+// `address`. The read asks for administration, as the making does: the run is
+// elevated, and a monitor may keep a port's configuration from a lesser handle.
 std::optional<std::u16string> FindListed(const std::vector<ListedPort>& ports, XcvChannel& xcv,
                                          const TcpAddress& address) {
     for (const ListedPort& port : ports) {
