@@ -1,7 +1,7 @@
 // The installer's one window (dialog template 102) and its About box (100).
 #pragma once
 
-#include "app/catalogue.h"
+#include "install/catalogue.h"
 #include "install/workflow.h"
 
 #include <windows.h>

@@ -2,6 +2,8 @@
 
 #include "app/app.h"
 #include "app/resource_ids.h"
+#include "base/win32.h"
+#include "install/catalogue.h"
 #include "ports/ports.h"
 #include "spooler/spooler.h"
 #include "system/system.h"
@@ -10,14 +12,6 @@
 #include <string>
 
 namespace tde {
-
-namespace {
-
-const wchar_t* Wide(const std::u16string& text) {
-    return reinterpret_cast<const wchar_t*>(text.c_str());
-}
-
-}  // namespace
 
 CTarnDovEzuvarDlg::CTarnDovEzuvarDlg(HINSTANCE instance)
     : instance_(instance), icon_(LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP))) {}
@@ -109,9 +103,9 @@ BOOL CTarnDovEzuvarDlg::OnInitDialog() {
 
 void CTarnDovEzuvarDlg::ApplyLanguageTexts() {
     const TextTable& texts = GetTextTable();
-    SetWindowTextW(window_, Wide(WindowCaption(texts)));
+    SetWindowTextW(window_, AsWide(WindowCaption(texts)));
     for (const CaptionKey& caption : DialogCaptionKeys()) {
-        SetDlgItemTextW(window_, caption.controlId, Wide(texts.GetText(caption.key)));
+        SetDlgItemTextW(window_, caption.controlId, AsWide(texts.GetText(caption.key)));
     }
     ModifyMenuW(GetSystemMenu(window_, FALSE), IDM_NETWORK_PRINTER, MF_BYCOMMAND | MF_STRING,
                 IDM_NETWORK_PRINTER, Wide(texts.GetText(textkey::kNetMenu)));
@@ -128,7 +122,7 @@ void CTarnDovEzuvarDlg::FillModelCombo() {
     HWND combo = GetDlgItem(window_, IDC_MODEL);
     for (size_t i = 0; i < catalogue.modelNames.size(); ++i) {
         SendMessageW(combo, CB_INSERTSTRING, i,
-                     reinterpret_cast<LPARAM>(Wide(catalogue.modelNames[i].displayName)));
+                     reinterpret_cast<LPARAM>(AsWide(catalogue.modelNames[i].displayName)));
     }
     SendMessageW(combo, CB_SETCURSEL, 0, 0);
 }
@@ -220,7 +214,7 @@ INT_PTR CAboutDlg::DoModal(HWND owner) {
 INT_PTR CALLBACK CAboutDlg::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
         case WM_INITDIALOG: {
-            SetWindowTextW(window, Wide(WindowCaption(GetTextTable())));
+            SetWindowTextW(window, AsWide(WindowCaption(GetTextTable())));
             std::wstring version = std::wstring(L"DovEzuvar\xFF0C") + kProductVersion;
             SetDlgItemTextW(window, IDC_ABOUT_VERSION, version.c_str());
             return TRUE;

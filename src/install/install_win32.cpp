@@ -1,4 +1,5 @@
 #include "install/install.h"
+#include "base/win32.h"
 #include "spooler/spooler.h"
 
 #include <windows.h>
@@ -17,10 +18,6 @@ static_assert(offsetof(ServiceStatusProcess, dwServiceFlags) ==
 
 namespace {
 
-const wchar_t* Wide(const std::u16string& text) {
-    return reinterpret_cast<const wchar_t*>(text.c_str());
-}
-
 class Win32Clock final : public Clock {
   public:
     uint32_t TickCount() override { return GetTickCount(); }
@@ -37,17 +34,13 @@ class Win32Clock final : public Clock {
 // shell32 brings a good part of the shell with it when it loads, which made
 // start-up measurably slower; only an installation run needs it, so it is
 // loaded from the system folder on first use instead of at start.
-template <typename Fn>
-Fn ShellFunction(const char* name) {
-    static HMODULE shell = static_cast<HMODULE>(LoadSystemLibrary(L"shell32.dll"));
-    if (shell == nullptr) {
-        return nullptr;
-    }
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(shell, name)));
+ModuleHandle Shell32() {
+    static const ModuleHandle shell = LoadSystemLibrary(L"shell32.dll");
+    return shell;
 }
 
 BOOL ShellExecuteExFromSystem(SHELLEXECUTEINFOW* info) {
-    auto execute = ShellFunction<decltype(&::ShellExecuteExW)>("ShellExecuteExW");
+    auto execute = SystemFunction<decltype(&::ShellExecuteExW)>(Shell32(), "ShellExecuteExW");
     if (execute == nullptr) {
         ::SetLastError(ERROR_PROC_NOT_FOUND);
         return FALSE;
@@ -122,7 +115,8 @@ std::u16string Win32Shell::SystemFolder() {
 
 std::u16string Win32Shell::ProgramFilesFolder() {
     wchar_t path[MAX_PATH] = {};
-    auto getFolder = ShellFunction<decltype(&::SHGetSpecialFolderPathW)>("SHGetSpecialFolderPathW");
+    auto getFolder =
+        SystemFunction<decltype(&::SHGetSpecialFolderPathW)>(Shell32(), "SHGetSpecialFolderPathW");
     if (getFolder == nullptr || !getFolder(nullptr, path, CSIDL_PROGRAM_FILES, FALSE)) {
         return std::u16string();
     }
@@ -142,10 +136,10 @@ bool StartRequest(const ShellRequest& request, ULONG extraMask, HANDLE* process)
     info.cbSize = sizeof(info);
     info.fMask = request.mask | extraMask;
     info.hwnd = static_cast<HWND>(request.owner);
-    info.lpVerb = request.verb.empty() ? nullptr : Wide(request.verb);
-    info.lpFile = Wide(request.file);
-    info.lpParameters = request.parameters.empty() ? nullptr : Wide(request.parameters);
-    info.lpDirectory = request.directory.empty() ? nullptr : Wide(request.directory);
+    info.lpVerb = request.verb.empty() ? nullptr : AsWide(request.verb);
+    info.lpFile = AsWide(request.file);
+    info.lpParameters = request.parameters.empty() ? nullptr : AsWide(request.parameters);
+    info.lpDirectory = request.directory.empty() ? nullptr : AsWide(request.directory);
     info.nShow = request.show;
     BOOL started = ShellExecuteExFromSystem(&info);
     *process = info.hProcess;

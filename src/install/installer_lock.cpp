@@ -5,7 +5,7 @@ namespace tde {
 namespace {
 
 LockState FromError(uint32_t error) {
-    return error == kLockErrorAccessDenied ? LockState::AccessDenied : LockState::Failed;
+    return error == kErrorAccessDenied ? LockState::AccessDenied : LockState::Failed;
 }
 
 }  // namespace
@@ -17,9 +17,9 @@ LockState TakeInstallerLock(LockSystem& system) {
         bool open = false;
         for (int attempt = 0; attempt < kAttempts && !open; ++attempt) {
             uint32_t error = system.CreateNamespace();
-            if (error == kLockErrorAlreadyExists) {
+            if (error == kErrorAlreadyExists) {
                 error = system.OpenNamespace();
-                if (error != 0 && error != kLockErrorAccessDenied) {
+                if (error != 0 && error != kErrorAccessDenied) {
                     continue;
                 }
             }
@@ -33,7 +33,7 @@ LockState TakeInstallerLock(LockSystem& system) {
         }
     }
     const uint32_t error = system.CreateLockMutex();
-    if (error != 0 && error != kLockErrorAlreadyExists) {
+    if (error != 0 && error != kErrorAlreadyExists) {
         return FromError(error);
     }
     switch (system.WaitForMutex()) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "archive/archive.h"
+#include "base/errors.h"
 #include "install/clock.h"
 #include "install/model.h"
 #include "install/service.h"
@@ -23,7 +24,6 @@
 
 namespace tde {
 
-inline constexpr uint32_t kErrorRpcServerUnavailable = 1722;
 inline constexpr uint32_t kServiceDisabled = 4;  // SERVICE_DISABLED start type
 // Windows 11 24H2, the first build where Protected Print Mode can be switched
 // on from Settings without leaving a policy value.

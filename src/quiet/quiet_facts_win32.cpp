@@ -1,6 +1,7 @@
 // What a quiet run learns of the machine beyond the spooler: who it runs as,
 // and the fingerprints of the driver's files on disk and in the archive.
 #include "archive/archive.h"
+#include "base/win32.h"
 #include "quiet/quiet_run.h"
 
 #include <zlib.h>
@@ -8,14 +9,6 @@
 #include <vector>
 
 namespace tde {
-
-namespace {
-
-std::wstring Wide(std::u16string_view text) {
-    return std::wstring(text.begin(), text.end());
-}
-
-}  // namespace
 
 bool RunsAsLocalSystem() {
     HANDLE token = nullptr;

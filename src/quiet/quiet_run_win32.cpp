@@ -1,5 +1,8 @@
 #include "quiet/quiet_run.h"
 
+#include "base/collation.h"
+#include "base/win32.h"
+#include "install/catalogue.h"
 #include "quiet/command_line.h"
 #include "quiet/unattended.h"
 #include "archive/archive.h"
@@ -23,26 +26,6 @@ namespace {
 
 constexpr wchar_t kProgramTitle[] = L"TarnDovEzuvar";
 
-std::u16string U16(const std::wstring& text) {
-    return std::u16string(text.begin(), text.end());
-}
-std::wstring Wide(std::u16string_view text) {
-    return std::wstring(text.begin(), text.end());
-}
-
-std::string Ansi(std::u16string_view text) {
-    const std::wstring wide = Wide(text);
-    const int length = static_cast<int>(wide.size());
-    const int needed =
-        WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) {
-        return {};
-    }
-    std::string out(static_cast<size_t>(needed), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), length, out.data(), needed, nullptr, nullptr);
-    return out;
-}
-
 std::u16string FullPath(std::u16string_view path) {
     const std::wstring wide = Wide(path);
     const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
@@ -52,7 +35,7 @@ std::u16string FullPath(std::u16string_view path) {
     std::wstring full(needed, L'\0');
     const DWORD length = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
     full.resize(length < needed ? length : 0);
-    return full.empty() ? std::u16string(path) : U16(full);
+    return full.empty() ? std::u16string(path) : FromWide(full);
 }
 
 // Where the run's lines go: the file of /log, kept, or the per-run log, which is
@@ -67,7 +50,7 @@ class RunLog {
         }
         const std::u16string requested = FullPath(logPath);
         // Opened once, by the name given; every line goes through that handle.
-        std::string ansi = Ansi(requested);
+        std::string ansi = ToAnsi(requested);
         const RequestedLogOpen opened = ansi.empty()
                                             ? RequestedLogOpen::Failed
                                             : OpenRequestedLogFile(Wide(requested), ansi, append);
@@ -123,12 +106,7 @@ class RunLog {
             return;
         }
         KeepLogFileAtExit();
-        const int needed =
-            MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-        std::wstring wide(static_cast<size_t>(needed > 0 ? needed : 0), L'\0');
-        MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(),
-                            needed);
-        console_.Err(u"The log is kept at " + U16(wide));
+        console_.Err(u"The log is kept at " + FromAnsi(path));
     }
 
   private:
@@ -161,14 +139,12 @@ EndState LookAtSpooler(Spooler& spooler, std::u16string_view model) {
         // Resolved at run time from the system folder, like every spooler function, so
         // the exe imports nothing of winspool.drv.
         using GetDefaultPrinterFn = BOOL(WINAPI*)(LPWSTR, LPDWORD);
-        auto module = static_cast<HMODULE>(LoadSystemLibrary(L"winspool.drv"));
-        auto getDefault = module ? reinterpret_cast<GetDefaultPrinterFn>(reinterpret_cast<void*>(
-                                       GetProcAddress(module, "GetDefaultPrinterW")))
-                                 : nullptr;
+        auto getDefault = SystemFunction<GetDefaultPrinterFn>(LoadSystemLibrary(L"winspool.drv"),
+                                                              "GetDefaultPrinterW");
         wchar_t name[512] = {};
         DWORD size = 512;
         end.queueIsDefault =
-            getDefault && getDefault(name, &size) && SameNameIgnoringCase(U16(name), model);
+            getDefault && getDefault(name, &size) && SameNameIgnoringCase(FromWide(name), model);
     }
     return end;
 }
