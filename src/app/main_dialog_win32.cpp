@@ -108,7 +108,7 @@ void CTarnDovEzuvarDlg::ApplyLanguageTexts() {
         SetDlgItemTextW(window_, caption.controlId, AsWide(texts.GetText(caption.key)));
     }
     ModifyMenuW(GetSystemMenu(window_, FALSE), IDM_NETWORK_PRINTER, MF_BYCOMMAND | MF_STRING,
-                IDM_NETWORK_PRINTER, Wide(texts.GetText(textkey::kNetMenu)));
+                IDM_NETWORK_PRINTER, AsWide(texts.GetText(textkey::kNetMenu)));
 }
 
 // The new texts merge into the table; the language of system messages stays.

@@ -5,6 +5,7 @@
 // selects, as the USB button does with a detected port.
 #include "app/main_dialog.h"
 #include "app/resource_ids.h"
+#include "base/win32.h"
 #include "install/error_text.h"
 #include "ports/reachability.h"
 #include "ports/tcp_port.h"
@@ -21,10 +22,6 @@ namespace {
 
 // Posted by the worker thread when the probe is done; wParam is its ProbeOutcome.
 constexpr UINT kProbeDone = WM_APP + 1;
-
-const wchar_t* Wide(const std::u16string& text) {
-    return reinterpret_cast<const wchar_t*>(text.c_str());
-}
 
 struct ProbeRequest {
     HWND dialog;
@@ -84,15 +81,15 @@ class CNetworkPrinterDlg {
 
     void OnInitDialog() {
         const TextTable& texts = GetTextTable();
-        SetWindowTextW(window_, Wide(texts.GetText(textkey::kNetTitle)));
-        SetDlgItemTextW(window_, IDC_NET_LABEL, Wide(texts.GetText(textkey::kNetAddress)));
-        SetDlgItemTextW(window_, IDOK, Wide(texts.GetText(textkey::kNetOk)));
-        SetDlgItemTextW(window_, IDCANCEL, Wide(texts.GetText(textkey::kNetCancel)));
+        SetWindowTextW(window_, AsWide(texts.GetText(textkey::kNetTitle)));
+        SetDlgItemTextW(window_, IDC_NET_LABEL, AsWide(texts.GetText(textkey::kNetAddress)));
+        SetDlgItemTextW(window_, IDOK, AsWide(texts.GetText(textkey::kNetOk)));
+        SetDlgItemTextW(window_, IDCANCEL, AsWide(texts.GetText(textkey::kNetCancel)));
         SendDlgItemMessageW(window_, IDC_NET_ADDRESS, EM_LIMITTEXT, kMaxTypedChars, 0);
     }
 
     void ShowStatus(const std::u16string& text) {
-        SetDlgItemTextW(window_, IDC_NET_STATUS, Wide(text));
+        SetDlgItemTextW(window_, IDC_NET_STATUS, AsWide(text));
     }
 
     void SetProbing(bool probing) {
@@ -137,8 +134,8 @@ class CNetworkPrinterDlg {
         const TextTable& texts = GetTextTable();
         // Two buttons, unlike the program's other boxes: the answer is a choice.
         if (outcome != ProbeOutcome::Answered &&
-            MessageBoxW(window_, Wide(FormatText(texts.GetText(textkey::kNetNoAnswer), {typed_})),
-                        Wide(texts.GetText(textkey::kDlgTitle)),
+            MessageBoxW(window_, AsWide(FormatText(texts.GetText(textkey::kNetNoAnswer), {typed_})),
+                        AsWide(texts.GetText(textkey::kDlgTitle)),
                         MB_YESNO | MB_ICONQUESTION) != IDYES) {
             return;
         }

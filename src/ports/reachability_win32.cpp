@@ -4,7 +4,7 @@
 // spooler's library.
 #include "ports/reachability.h"
 
-#include "spooler/spooler.h"
+#include "base/win32.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -61,9 +61,7 @@ class Winsock {
   private:
     template <typename Fn>
     void Get(Fn& fn, const char* name) {
-        fn = module_ != nullptr
-                 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module_, name)))
-                 : nullptr;
+        fn = SystemFunction<Fn>(module_, name);
         resolved_ = resolved_ && fn != nullptr;
     }
 

@@ -164,7 +164,7 @@ XcvAnswer MemoryTcpMonitor::Exchange(std::u16string_view object, uint32_t access
                                                    return SameNameIgnoringCase(p.name, name);
                                                });
         if (listed || FindPort(name) != nullptr) {
-            answer.status = kXcvPortExists;
+            answer.status = kErrorAlreadyExists;
             return answer;
         }
         AddConfiguredPort(port);

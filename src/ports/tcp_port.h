@@ -6,6 +6,8 @@
 #pragma once
 
 #include "ports/tcp_address.h"
+#include "base/collation.h"
+#include "base/errors.h"
 #include "spooler/spooler.h"
 
 #include <algorithm>
@@ -22,8 +24,6 @@ inline constexpr std::u16string_view kTcpMonitorName = u"Standard TCP/IP Port";
 inline constexpr uint32_t kServerAccessAdminister = 0x1;
 inline constexpr uint32_t kTcpProtocolRaw = 1;
 inline constexpr uint32_t kTcpProtocolLpr = 2;
-// ERROR_ALREADY_EXISTS, what the monitor answers an AddPort of a name it has.
-inline constexpr uint32_t kXcvPortExists = 183;
 
 // PORT_DATA_1 and CONFIG_INFO_DATA_1 of the monitor's Xcv interface, as
 // Microsoft documents them (mingw has no tcpxcv.h).

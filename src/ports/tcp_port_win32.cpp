@@ -2,6 +2,8 @@
 // winspool.drv loaded from the system folder, as every spooler function does.
 #include "ports/tcp_port.h"
 
+#include "base/win32.h"
+
 #include <windows.h>
 #include <winspool.h>
 
@@ -15,10 +17,7 @@ class Win32XcvChannel final : public XcvChannel {
   public:
     explicit Win32XcvChannel(Spooler& spooler)
         : spooler_(spooler), module_(static_cast<HMODULE>(LoadSystemLibrary(L"winspool.drv"))) {
-        if (module_ != nullptr) {
-            xcvData_ = reinterpret_cast<XcvDataFn>(
-                reinterpret_cast<void*>(GetProcAddress(module_, "XcvDataW")));
-        }
+        xcvData_ = SystemFunction<XcvDataFn>(module_, "XcvDataW");
     }
     ~Win32XcvChannel() override {
         if (module_ != nullptr) {
@@ -49,9 +48,9 @@ class Win32XcvChannel final : public XcvChannel {
             ::SetLastError(0);
             // The monitor only reads the input; the signature is not const.
             answer.result =
-                xcvData_(handle, reinterpret_cast<const wchar_t*>(commandName.c_str()),
-                         static_cast<BYTE*>(const_cast<void*>(input)), inputSize,
-                         static_cast<BYTE*>(output), outputSize, &needed, &status) != FALSE;
+                xcvData_(handle, AsWide(commandName), static_cast<BYTE*>(const_cast<void*>(input)),
+                         inputSize, static_cast<BYTE*>(output), outputSize, &needed,
+                         &status) != FALSE;
             answer.error = answer.result ? 0 : GetLastError();
             answer.status = status;
             answer.needed = needed;
