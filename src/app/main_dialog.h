@@ -32,7 +32,8 @@ class CTarnDovEzuvarDlg {
     void OnSelect32Bit();
     void OnSelect64Bit();
     void OnExit();
-    void OnUsbPortDetect();  // usb_detect_win32.cpp
+    void OnUsbPortDetect();   // usb_detect_win32.cpp
+    void OnNetworkPrinter();  // network_printer_win32.cpp
     void OnLanguageChanged();
     void ApplyLanguageTexts();
     void FillModelCombo();

@@ -69,6 +69,8 @@ BOOL CTarnDovEzuvarDlg::OnInitDialog() {
             AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
             AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about);
         }
+        // Its text follows the language (ApplyLanguageTexts).
+        AppendMenuW(menu, MF_STRING, IDM_NETWORK_PRINTER, L"");
     }
     SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
@@ -105,6 +107,8 @@ void CTarnDovEzuvarDlg::ApplyLanguageTexts() {
     for (const CaptionKey& caption : DialogCaptionKeys()) {
         SetDlgItemTextW(window_, caption.controlId, AsWide(texts.GetText(caption.key)));
     }
+    ModifyMenuW(GetSystemMenu(window_, FALSE), IDM_NETWORK_PRINTER, MF_BYCOMMAND | MF_STRING,
+                IDM_NETWORK_PRINTER, AsWide(texts.GetText(textkey::kNetMenu)));
 }
 
 // The new texts merge into the table; the language of system messages stays.
@@ -124,12 +128,18 @@ void CTarnDovEzuvarDlg::FillModelCombo() {
 }
 
 bool CTarnDovEzuvarDlg::OnSysCommand(UINT command) {
-    if ((command & 0xFFF0) != IDM_ABOUTBOX) {
-        return false;  // move, close, minimise and the rest
+    switch (command & 0xFFF0) {
+        case IDM_ABOUTBOX: {
+            CAboutDlg about(instance_);
+            about.DoModal(window_);
+            return true;
+        }
+        case IDM_NETWORK_PRINTER:
+            OnNetworkPrinter();
+            return true;
+        default:
+            return false;  // move, close, minimise and the rest
     }
-    CAboutDlg about(instance_);
-    about.DoModal(window_);
-    return true;
 }
 
 void CTarnDovEzuvarDlg::OnPaint() {
