@@ -190,7 +190,14 @@ bool DescribeRegisteredItem(std::u16string_view path, ArchiveItemInfo& info);
 bool ExtractArchiveItem(std::u16string_view archivePath, std::u16string_view destinationFolder,
                         std::u16string& dependentFiles);
 
-// Creates or truncates the file and writes the bytes; a short write fails.
+// The security every extracted file is made with: owner Administrators and no
+// DACL of its own, so the folder's inheritable entries make it. The token's
+// default owner may be the user's own SID, and an owner may rewrite the DACL.
+inline constexpr std::u16string_view kExtractedFileSddl = u"O:BA";
+
+// Makes the file new with kExtractedFileSddl and writes the bytes: an existing
+// file of that name is deleted first (a link as a link, never what it points
+// at). A short write fails.
 bool WriteBufferToFile(std::u16string_view path, const void* bytes, uint32_t length);
 
 }  // namespace tde

@@ -52,7 +52,7 @@ bool ExtractArchiveItem(std::u16string_view archivePath, std::u16string_view des
 }
 
 bool WriteBufferToFile(std::u16string_view path, const void* bytes, uint32_t length) {
-    return CurrentResourcePlatform().WriteWholeFile(path, bytes, length);
+    return CurrentResourcePlatform().WriteWholeFile(path, bytes, length, kExtractedFileSddl);
 }
 
 }  // namespace tde

@@ -36,9 +36,11 @@ class ResourcePlatform {
     virtual FileReadResult ReadWholeFile(std::u16string_view path, uint32_t maxSize,
                                          std::vector<uint8_t>& bytes) = 0;
 
-    // Creates or truncates the file and writes the bytes; false on any failure,
-    // a short write included. On Windows the thread's last error tells why.
-    virtual bool WriteWholeFile(std::u16string_view path, const void* bytes, uint32_t length) = 0;
+    // Deletes a file of that name (a link as a link), creates the file new with
+    // the security given as SDDL, and writes the bytes; false on any failure, a
+    // short write included. On Windows the thread's last error tells why.
+    virtual bool WriteWholeFile(std::u16string_view path, const void* bytes, uint32_t length,
+                                std::u16string_view sddl) = 0;
 };
 
 // The implementation in use: the one installed by SetResourcePlatform, else the
@@ -61,13 +63,22 @@ class MemoryResourcePlatform : public ResourcePlatform {
     std::vector<std::u16string> shortReads;
     // When set, writes stop after this many bytes and fail.
     int64_t writeLimit = -1;
+    // Each file as made: its path, its security, and whether one of that name was deleted first.
+    struct Creation {
+        std::u16string path;
+        std::u16string sddl;
+        bool replaced = false;
+        bool operator==(const Creation&) const = default;
+    };
+    std::vector<Creation> creations;
 
     std::u16string ModuleFilePath(ModuleHandle module) override;
     bool FindArchiveResource(ModuleHandle module, const void*& bytes, uint32_t& length) override;
     std::string ToAnsi(std::u16string_view text) override;
     FileReadResult ReadWholeFile(std::u16string_view path, uint32_t maxSize,
                                  std::vector<uint8_t>& bytes) override;
-    bool WriteWholeFile(std::u16string_view path, const void* bytes, uint32_t length) override;
+    bool WriteWholeFile(std::u16string_view path, const void* bytes, uint32_t length,
+                        std::u16string_view sddl) override;
 };
 
 }  // namespace tde

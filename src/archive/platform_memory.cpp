@@ -48,11 +48,12 @@ FileReadResult MemoryResourcePlatform::ReadWholeFile(std::u16string_view path, u
 }
 
 bool MemoryResourcePlatform::WriteWholeFile(std::u16string_view path, const void* bytes,
-                                            uint32_t length) {
+                                            uint32_t length, std::u16string_view sddl) {
     const std::u16string key(path);
     if (std::find(unopenable.begin(), unopenable.end(), key) != unopenable.end()) {
         return false;
     }
+    creations.push_back({key, std::u16string(sddl), files.erase(key) != 0});
     const auto* p = static_cast<const uint8_t*>(bytes);
     uint32_t written = length;
     if (writeLimit >= 0 && static_cast<uint64_t>(writeLimit) < length) {

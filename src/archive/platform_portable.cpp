@@ -51,9 +51,13 @@ class PortableResourcePlatform : public ResourcePlatform {
         return FileReadResult::Ok;
     }
 
-    bool WriteWholeFile(std::u16string_view path, const void* bytes, uint32_t length) override {
-        std::ofstream out(std::filesystem::path(std::u16string{path}),
-                          std::ios::binary | std::ios::trunc);
+    // Files belong to whoever runs this; the security is Windows' alone.
+    bool WriteWholeFile(std::u16string_view path, const void* bytes, uint32_t length,
+                        std::u16string_view) override {
+        const std::filesystem::path file(std::u16string{path});
+        std::error_code ec;
+        std::filesystem::remove(file, ec);  // a symbolic link goes as a link
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
         if (!out) {
             return false;
         }

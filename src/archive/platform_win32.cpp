@@ -1,6 +1,7 @@
 // The system platform on Windows: module file name and resources, the ANSI
 // code page, and files through CreateFileW.
 #include <windows.h>
+#include <sddl.h>
 
 #include "archive/platform.h"
 
@@ -81,11 +82,25 @@ class Win32ResourcePlatform : public ResourcePlatform {
         return result;
     }
 
-    bool WriteWholeFile(std::u16string_view path, const void* bytes, uint32_t length) override {
+    bool WriteWholeFile(std::u16string_view path, const void* bytes, uint32_t length,
+                        std::u16string_view sddl) override {
         const std::u16string name(path);
-        HANDLE file = CreateFileW(Wide(name), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        const std::u16string security(sddl);
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(Wide(security), SDDL_REVISION_1,
+                                                                  &descriptor, nullptr)) {
+            return false;
+        }
+        // Never written through: DeleteFileW removes a link itself (or this hard
+        // link's name), and CREATE_NEW fails on whatever stands there again.
+        ::DeleteFileW(Wide(name));
+        SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+        HANDLE file = CreateFileW(Wide(name), GENERIC_WRITE, 0, &attributes, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        const DWORD created = GetLastError();
+        LocalFree(descriptor);
         if (file == INVALID_HANDLE_VALUE) {
+            SetLastError(created);
             return false;
         }
         DWORD written = 0;

@@ -47,10 +47,11 @@ std::u16string CertificateParameters(std::u16string_view certificatePath) {
     return parameters;
 }
 
-void TrustCertificate(Shell& shell, WindowHandle owner, std::u16string_view certificatePath) {
+void TrustCertificate(Shell& shell, std::u16string_view certificatePath) {
     ShellRequest request;
-    if (SystemProgramRequest(shell, owner, u"certutil.exe", CertificateParameters(certificatePath),
+    if (SystemProgramRequest(shell, u"certutil.exe", CertificateParameters(certificatePath),
                              kSwHide, request)) {
+        request.creationFlags = kCreateNoWindow;
         shell.ExecuteAndWait(request);
     }
 }

@@ -29,10 +29,11 @@ void RemoveInstalledDriver(Spooler& spooler, ServiceControl& services, Clock& cl
 // "-addstore "TrustedPublisher" "<path>"".
 std::u16string CertificateParameters(std::u16string_view certificatePath);
 
-// Runs certutil.exe from the system folder, hidden, to add the certificate to the
-// "TrustedPublisher" store, and waits for it without a time limit. Nothing
-// starts when the system folder is unknown; the outcome is not checked.
-void TrustCertificate(Shell& shell, WindowHandle owner, std::u16string_view certificatePath);
+// Runs certutil.exe from the system folder, hidden and without a console, to add
+// the certificate to the "TrustedPublisher" store, and waits for it without a
+// time limit. Nothing starts when the system folder is unknown; the outcome is
+// not checked.
+void TrustCertificate(Shell& shell, std::u16string_view certificatePath);
 
 // The spooler's driver directory followed by a backslash; empty when unknown.
 std::u16string GetDriverDirectory(Spooler& spooler);

@@ -2,7 +2,6 @@
 #include "spooler/spooler.h"
 
 #include <windows.h>
-#include <shellapi.h>
 #include <shlobj.h>
 
 #include <cstddef>
@@ -35,8 +34,8 @@ class Win32Clock final : public Clock {
 };
 
 // shell32 brings a good part of the shell with it when it loads, which made
-// start-up measurably slower; only an installation run needs it, so it is
-// loaded from the system folder on first use instead of at start.
+// start-up measurably slower; only an installation run needs it (for the Program
+// Files folder), so it is loaded from the system folder on first use.
 template <typename Fn>
 Fn ShellFunction(const char* name) {
     static HMODULE shell = static_cast<HMODULE>(LoadSystemLibrary(L"shell32.dll"));
@@ -44,15 +43,6 @@ Fn ShellFunction(const char* name) {
         return nullptr;
     }
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(shell, name)));
-}
-
-BOOL ShellExecuteExFromSystem(SHELLEXECUTEINFOW* info) {
-    auto execute = ShellFunction<decltype(&::ShellExecuteExW)>("ShellExecuteExW");
-    if (execute == nullptr) {
-        ::SetLastError(ERROR_PROC_NOT_FOUND);
-        return FALSE;
-    }
-    return execute(info);
 }
 
 SC_HANDLE Native(ServiceHandle handle) {
@@ -135,28 +125,32 @@ std::u16string Win32Shell::ProgramFilesFolder() {
 
 namespace {
 
-// Starts the request through the system folder's shell32; `*process` receives the
-// process handle when one came back (the caller closes it).
-bool StartRequest(const ShellRequest& request, ULONG extraMask, HANDLE* process) {
-    SHELLEXECUTEINFOW info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = request.mask | extraMask;
-    info.hwnd = static_cast<HWND>(request.owner);
-    info.lpVerb = request.verb.empty() ? nullptr : Wide(request.verb);
-    info.lpFile = Wide(request.file);
-    info.lpParameters = request.parameters.empty() ? nullptr : Wide(request.parameters);
-    info.lpDirectory = request.directory.empty() ? nullptr : Wide(request.directory);
-    info.nShow = request.show;
-    BOOL started = ShellExecuteExFromSystem(&info);
+// Starts the request's program by its full path; `*process` receives the process
+// handle (the caller closes it).
+bool StartRequest(const ShellRequest& request, HANDLE* process) {
+    *process = nullptr;
+    std::u16string commandLine = ProcessCommandLine(request);  // CreateProcessW may write to it
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(request.show);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(Wide(request.file), reinterpret_cast<wchar_t*>(commandLine.data()), nullptr,
+                        nullptr, FALSE, request.creationFlags, nullptr,
+                        request.directory.empty() ? nullptr : Wide(request.directory), &startup,
+                        &info)) {
+        return false;
+    }
+    ::CloseHandle(info.hThread);
     *process = info.hProcess;
-    return started != FALSE;
+    return true;
 }
 
 }  // namespace
 
 bool StartAndWait(const ShellRequest& request, uint32_t waitMs, bool* timedOut) {
     HANDLE process = nullptr;
-    const bool started = StartRequest(request, SEE_MASK_NOCLOSEPROCESS, &process);
+    const bool started = StartRequest(request, &process);
     const bool late =
         started && process != nullptr && WaitForSingleObject(process, waitMs) == WAIT_TIMEOUT;
     if (process != nullptr) {
@@ -174,7 +168,7 @@ bool Win32Shell::ExecuteAndWait(const ShellRequest& request) {
 
 bool Win32Shell::Execute(const ShellRequest& request) {
     HANDLE process = nullptr;
-    const bool started = StartRequest(request, 0, &process);
+    const bool started = StartRequest(request, &process);
     // Nobody waits for the process; its handle is not kept open either.
     if (process != nullptr) {
         if (keepProcess) {

@@ -12,6 +12,10 @@ LockState FromError(uint32_t error) {
 
 LockState TakeInstallerLock(LockSystem& system) {
     if (system.HasPrivateNamespaces()) {
+        // Without labels (before Windows 7) the Administrators group alone bounds it.
+        if (const uint32_t error = system.MakeBoundary(system.HasIntegrityLabels()); error != 0) {
+            return FromError(error);
+        }
         // Another run may close the last handle between our create and open.
         constexpr int kAttempts = 3;
         bool open = false;

@@ -6,11 +6,12 @@
 
 namespace tde {
 
-// A mutex in a private namespace whose boundary is the Administrators group: a
-// standard user can neither create that namespace nor open it, so no one can
-// take the name first. Where the system lacks private namespaces (Wine 8), the
-// Global\ name below is used; there a user can squat the name, and what that
-// gives is reported as what it is.
+// A mutex in a private namespace whose boundary is the Administrators group at
+// High integrity: a standard user, or an administrator's filtered token, can
+// neither create that namespace nor open it, so no one can take the name first.
+// Where the system lacks private namespaces (Wine 8), the Global\ name below is
+// used; there a user can squat the name, and what that gives is reported as
+// what it is.
 inline constexpr wchar_t kInstallerNamespace[] = L"TarnDovEzuvar";
 inline constexpr wchar_t kInstallerLockInNamespace[] = L"TarnDovEzuvar\\Installer";
 inline constexpr wchar_t kInstallerLockName[] = L"Global\\TarnDovEzuvar.Installer";
@@ -36,6 +37,11 @@ class LockSystem {
     virtual ~LockSystem() = default;
     // Whether the private-namespace functions exist (looked up at run time).
     virtual bool HasPrivateNamespaces() = 0;
+    // Whether a boundary can demand an integrity level (looked up at run time too).
+    virtual bool HasIntegrityLabels() = 0;
+    // Makes the namespace's boundary, Administrators and, when asked, High
+    // integrity: 0 or the system error.
+    virtual uint32_t MakeBoundary(bool highIntegrity) = 0;
     // 0, or the system error: 183 when the namespace exists.
     virtual uint32_t CreateNamespace() = 0;
     virtual uint32_t OpenNamespace() = 0;
@@ -47,8 +53,9 @@ class LockSystem {
     virtual LockWait WaitForMutex() = 0;
 };
 
-// Creates or opens the namespace (again when it vanished between the two), then
-// the mutex, and takes it. A mutex its previous holder abandoned counts as taken.
+// Makes the boundary, creates or opens the namespace (again when it vanished
+// between the two), then the mutex, and takes it. A mutex its previous holder abandoned counts as
+// taken.
 LockState TakeInstallerLock(LockSystem& system);
 
 #ifdef _WIN32
@@ -56,12 +63,14 @@ LockState TakeInstallerLock(LockSystem& system);
 // the mutex and closes the namespace.
 class Win32InstallerLock final : public LockSystem {
   public:
-    Win32InstallerLock();
+    Win32InstallerLock() = default;
     ~Win32InstallerLock() override;
     Win32InstallerLock(const Win32InstallerLock&) = delete;
     Win32InstallerLock& operator=(const Win32InstallerLock&) = delete;
 
     bool HasPrivateNamespaces() override;
+    bool HasIntegrityLabels() override;
+    uint32_t MakeBoundary(bool highIntegrity) override;
     uint32_t CreateNamespace() override;
     uint32_t OpenNamespace() override;
     uint32_t CreateLockMutex() override;

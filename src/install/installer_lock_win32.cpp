@@ -9,7 +9,7 @@ namespace {
 
 // Absent from Wine 8's kernel32: imported, they would keep the exe from starting there.
 using CreateBoundaryFn = HANDLE(WINAPI*)(LPCWSTR, ULONG);
-using AddSidFn = BOOL(WINAPI*)(HANDLE*, PSID);
+using AddSidFn = BOOL(WINAPI*)(HANDLE*, PSID);  // also the integrity label's
 using DeleteBoundaryFn = VOID(WINAPI*)(HANDLE);
 using CreateNamespaceFn = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR);
 using OpenNamespaceFn = HANDLE(WINAPI*)(LPVOID, LPCWSTR);
@@ -18,6 +18,7 @@ using CloseNamespaceFn = BOOLEAN(WINAPI*)(HANDLE, ULONG);
 struct NamespaceApi {
     CreateBoundaryFn createBoundary = nullptr;
     AddSidFn addSid = nullptr;
+    AddSidFn addLabel = nullptr;  // Windows 7 on
     DeleteBoundaryFn deleteBoundary = nullptr;
     CreateNamespaceFn createNamespace = nullptr;
     OpenNamespaceFn openNamespace = nullptr;
@@ -42,6 +43,7 @@ const NamespaceApi& Api() {
         NamespaceApi found;
         found.createBoundary = Lookup<CreateBoundaryFn>(kernel, "CreateBoundaryDescriptorW");
         found.addSid = Lookup<AddSidFn>(kernel, "AddSIDToBoundaryDescriptor");
+        found.addLabel = Lookup<AddSidFn>(kernel, "AddIntegrityLabelToBoundaryDescriptor");
         found.deleteBoundary = Lookup<DeleteBoundaryFn>(kernel, "DeleteBoundaryDescriptor");
         found.createNamespace = Lookup<CreateNamespaceFn>(kernel, "CreatePrivateNamespaceW");
         found.openNamespace = Lookup<OpenNamespaceFn>(kernel, "OpenPrivateNamespaceW");
@@ -69,23 +71,6 @@ HANDLE WithLockSecurity(Make make) {
 
 }  // namespace
 
-Win32InstallerLock::Win32InstallerLock() {
-    const NamespaceApi& api = Api();
-    if (!api.Complete()) {
-        return;
-    }
-    HANDLE boundary = api.createBoundary(kInstallerNamespace, 0);
-    BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof sid;
-    if (boundary != nullptr &&
-        !(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &size) &&
-          api.addSid(&boundary, sid))) {
-        api.deleteBoundary(boundary);
-        boundary = nullptr;
-    }
-    boundary_ = boundary;
-}
-
 Win32InstallerLock::~Win32InstallerLock() {
     if (mutex_ != nullptr) {
         if (held_) {
@@ -103,6 +88,32 @@ Win32InstallerLock::~Win32InstallerLock() {
 
 bool Win32InstallerLock::HasPrivateNamespaces() {
     return Api().Complete();
+}
+
+bool Win32InstallerLock::HasIntegrityLabels() {
+    return Api().addLabel != nullptr;
+}
+
+uint32_t Win32InstallerLock::MakeBoundary(bool highIntegrity) {
+    const NamespaceApi& api = Api();
+    HANDLE boundary = api.createBoundary(kInstallerNamespace, 0);
+    if (boundary == nullptr) {
+        const DWORD error = GetLastError();
+        return error == 0 ? ERROR_INVALID_HANDLE : error;
+    }
+    auto add = [&](WELL_KNOWN_SID_TYPE type, AddSidFn addTo) {
+        BYTE sid[SECURITY_MAX_SID_SIZE];
+        DWORD size = sizeof sid;
+        return CreateWellKnownSid(type, nullptr, sid, &size) && addTo(&boundary, sid);
+    };
+    if (!add(WinBuiltinAdministratorsSid, api.addSid) ||
+        (highIntegrity && (api.addLabel == nullptr || !add(WinHighLabelSid, api.addLabel)))) {
+        const DWORD error = GetLastError();
+        api.deleteBoundary(boundary);
+        return error == 0 ? ERROR_INVALID_HANDLE : error;
+    }
+    boundary_ = boundary;
+    return 0;
 }
 
 uint32_t Win32InstallerLock::CreateNamespace() {

@@ -1,6 +1,7 @@
 #include "install/memory_staging_files.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace tde {
 
@@ -178,6 +179,9 @@ bool MemoryStagingFiles::PathExistsA(const std::string& path) {
 }
 
 bool MemoryStagingFiles::CreateDirectoryA(const std::string& path) {
+    if (beforeFirstCreation) {
+        std::exchange(beforeFirstCreation, nullptr)(*this);
+    }
     folderCalls.emplace_back(FileOp::CreateDirectoryA, Normalise(Widen(path)));
     if (Begin(FileOp::CreateDirectoryA)) {
         return false;

@@ -6,6 +6,7 @@
 #include "install/staging.h"
 #include "spooler/fault_plan.h"
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -43,6 +44,8 @@ class MemoryStagingFiles final : public StagingFiles {
     bool refuseCertificate = false;
     // Items that are in the archive but do not unpack.
     std::vector<std::u16string> brokenItems;
+    // Runs once, at the first CreateDirectoryA: what another user does meanwhile.
+    std::function<void(MemoryStagingFiles&)> beforeFirstCreation;
 
     void AddArchiveItem(std::u16string_view path, std::string content);
     // Owners "Administrators", "SYSTEM" and "TrustedInstaller" are those principals;

@@ -33,8 +33,7 @@ PrinterInfo2 MakeQueueRecord(const PrinterModel& model) {
     return record;
 }
 
-QueueCreation CreatePrinterQueue(Spooler& spooler, Shell& shell, WindowHandle owner,
-                                 const PrinterModel& model) {
+QueueCreation CreatePrinterQueue(Spooler& spooler, Shell& shell, const PrinterModel& model) {
     spooler.SetLastError(0);
     PrinterHandle printer = spooler.AddPrinterW(MakeQueueRecord(model));
     if (printer == nullptr) {
@@ -44,7 +43,7 @@ QueueCreation CreatePrinterQueue(Spooler& spooler, Shell& shell, WindowHandle ow
         spooler.SetDefaultPrinterW(model.queueName.c_str());
     }
     spooler.ClosePrinter(printer);
-    ShowPrinterProperties(shell, owner, model.queueName);
+    ShowPrinterProperties(shell, model.queueName);
     return {true, 0};
 }
 
@@ -78,9 +77,9 @@ std::u16string PrinterPropertiesParameters(std::u16string_view queueName) {
     return parameters;
 }
 
-void ShowPrinterProperties(Shell& shell, WindowHandle owner, std::u16string_view queueName) {
+void ShowPrinterProperties(Shell& shell, std::u16string_view queueName) {
     ShellRequest request;
-    if (SystemProgramRequest(shell, owner, u"rundll32.exe", PrinterPropertiesParameters(queueName),
+    if (SystemProgramRequest(shell, u"rundll32.exe", PrinterPropertiesParameters(queueName),
                              kSwShowNormal, request)) {
         shell.Execute(request);
     }

@@ -36,8 +36,7 @@ struct QueueCreation {
 
 // Creates the model's queue; with success makes it the default printer when the
 // model's makeDefault is 1, closes it and opens its properties window.
-QueueCreation CreatePrinterQueue(Spooler& spooler, Shell& shell, WindowHandle owner,
-                                 const PrinterModel& model);
+QueueCreation CreatePrinterQueue(Spooler& spooler, Shell& shell, const PrinterModel& model);
 
 // Moves an existing queue to another port, keeping all its other settings.
 // Failures are silent.
@@ -49,6 +48,6 @@ std::u16string PrinterPropertiesParameters(std::u16string_view queueName);
 // Starts rundll32.exe from the system folder (never by bare name) to open the
 // queue's printer properties window; does not wait. Nothing starts when the
 // system folder is unknown.
-void ShowPrinterProperties(Shell& shell, WindowHandle owner, std::u16string_view queueName);
+void ShowPrinterProperties(Shell& shell, std::u16string_view queueName);
 
 }  // namespace tde

@@ -11,20 +11,25 @@
 
 namespace tde {
 
-// A ShellExecuteExW request; `file` is always a full path.
+// A program to start with CreateProcessW. An elevated shell call would resolve
+// its verb through the merged class registry, which includes the user's own
+// HKCU\Software\Classes: code of that user could have it start something else.
 struct ShellRequest {
-    uint32_t mask = 0;
-    WindowHandle owner = nullptr;
-    std::u16string verb;
-    std::u16string file;
-    std::u16string parameters;
-    std::u16string directory;  // empty: none
-    int32_t show = 0;
+    std::u16string file;        // the full path, lpApplicationName
+    std::u16string parameters;  // what follows the quoted path on the command line
+    std::u16string directory;   // the working folder
+    int32_t show = 0;           // the window's show command
+    uint32_t creationFlags = 0;
 };
 
-inline constexpr uint32_t kSeeMaskNoCloseProcess = 0x40;
 inline constexpr int32_t kSwHide = 0;
 inline constexpr int32_t kSwShowNormal = 1;
+inline constexpr uint32_t kCreateNoWindow = 0x08000000;
+
+// The command line the program gets: its quoted path, a blank, the parameters.
+inline std::u16string ProcessCommandLine(const ShellRequest& request) {
+    return u"\"" + request.file + u"\" " + request.parameters;
+}
 
 class Shell {
   public:
@@ -41,11 +46,11 @@ class Shell {
     virtual bool ExecuteAndWait(const ShellRequest& request) = 0;
 };
 
-// A request to open `program` of the system folder by its full path, never by bare
+// A request to start `program` of the system folder by its full path, never by bare
 // name: that would search the program's own folder first; the system folder is
 // its working folder too. False, and nothing to start, when the system folder is
 // unknown.
-inline bool SystemProgramRequest(Shell& shell, WindowHandle owner, std::u16string_view program,
+inline bool SystemProgramRequest(Shell& shell, std::u16string_view program,
                                  std::u16string parameters, int32_t show, ShellRequest& request) {
     std::u16string folder = shell.SystemFolder();
     if (folder.empty()) {
@@ -61,9 +66,6 @@ inline bool SystemProgramRequest(Shell& shell, WindowHandle owner, std::u16strin
     if (folder.back() != u'\\') {
         folder.push_back(u'\\');
     }
-    request.mask = kSeeMaskNoCloseProcess;
-    request.owner = owner;
-    request.verb = u"open";
     request.file = folder + std::u16string(program);
     request.parameters = std::move(parameters);
     request.show = show;
@@ -99,7 +101,7 @@ class RecordingShell final : public Shell {
 };
 
 #ifdef _WIN32
-// ShellExecuteExW; the system folder from GetSystemDirectoryW.
+// CreateProcessW; the system folder from GetSystemDirectoryW.
 class Win32Shell final : public Shell {
   public:
     ~Win32Shell() override;

@@ -159,6 +159,11 @@ StagingCreation CreateStagingFolders(StagingFiles& files, std::u16string_view st
     }
     if (CreateDirectoryPath(files, files.ToNarrow(stagingFolder)) != 1) {
         result.failedPath = std::u16string(stagingFolder);
+        if (parentTrust != FolderTrust::Trusted) {
+            result.refused = true;
+            result.reason = u"The folder " + parent +
+                            u" was absent when judged and the staging folder cannot be made in it";
+        }
         return result;
     }
     for (const std::u16string* folder : {&parent, &self}) {
@@ -167,6 +172,7 @@ StagingCreation CreateStagingFolders(StagingFiles& files, std::u16string_view st
             return refuse(*folder, trust, false);
         }
     }
+    result.judged = true;
     for (const std::u16string& name : model.stagingSubfolders) {
         std::u16string subfolder = std::u16string(stagingFolder) + name;
         if (CreateDirectoryPath(files, files.ToNarrow(subfolder)) != 1) {

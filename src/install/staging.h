@@ -137,13 +137,18 @@ struct StagingCreation {
     std::u16string failedPath;  // the folder that failed, as reported
     bool refused = false;       // an existing folder was not ours: leave it alone at the end
     std::u16string reason;      // a line for the log saying why a folder was refused
+    // The staging folder was judged trusted once made: only then may the end of
+    // the run remove it, since anything else at its path may lead elsewhere.
+    bool judged = false;
 };
 
 // Makes the staging folder fresh with the model's subfolders. "ZNWDriver" must be
 // absent or trusted; it is never re-secured, as a new DACL would not revoke the
 // handles opened while it let others write. A staging folder left inside a
 // trusted "ZNWDriver" is removed without following links. Every folder is judged
-// again once it exists, so one slipped in meanwhile is caught.
+// again once it exists, so one slipped in meanwhile is caught; a creation that
+// fails while "ZNWDriver" was not judged trusted counts as refused, as a link
+// planted there meanwhile would explain it.
 StagingCreation CreateStagingFolders(StagingFiles& files, std::u16string_view stagingFolder,
                                      const PrinterModel& model);
 

@@ -107,12 +107,13 @@ class Run {
     std::optional<InstallOutcome> Stage() {
         const PrinterModel& model = request_.model;
         StagingCreation creation = CreateStagingFolders(p_.files, staging_, model);  // 12
+        removeStaging_ = creation.judged;
         if (!creation.created) {
-            refused_ = creation.refused;
             p_.ui.ShowTip(kFailedToCreateDirectory);
             p_.log.Write(FormatText(kLogFailedToCreateDirectory, {creation.failedPath}));
             if (!creation.reason.empty()) {
                 p_.log.Write(creation.reason);
+                p_.log.Keep();  // the box says only "Failed to create directory"
             }
             return InstallOutcome::StagingNotCreated;
         }
@@ -125,6 +126,7 @@ class Run {
             LogCopyFailure(fill.failedItem, error);
             if (!fill.reason.empty()) {
                 p_.log.Write(fill.reason);
+                p_.log.Keep();
             }
             p_.ui.ShowTip(shown);
             return InstallOutcome::StagingNotFilled;
@@ -136,7 +138,7 @@ class Run {
         const PrinterModel& model = request_.model;
         std::u16string dependentFiles;
         if (trustCertificate_) {  // 14
-            TrustCertificate(p_.shell, p_.ui.Owner(), staging_ + model.certificateFile);
+            TrustCertificate(p_.shell, staging_ + model.certificateFile);
         }
         const std::u16string infPath = staging_ + model.infFile;                       // 15
         const InstallArchitecture architecture = DetectInstallArchitecture(p_.facts);  // 16
@@ -176,12 +178,11 @@ class Run {
         if (IsPrinterInstalled(p_.spooler, model.queueName)) {  // 21
             p_.log.Write(FormatText(kLogPrinterExists, {model.queueName, model.portName}));
             SetPrinterPort(p_.spooler, model.queueName, model.portName);
-            ShowPrinterProperties(p_.shell, p_.ui.Owner(), model.queueName);
+            ShowPrinterProperties(p_.shell, model.queueName);
             return InstallOutcome::QueueReported;
         }
-        QueueCreation queue =
-            CreatePrinterQueue(p_.spooler, p_.shell, p_.ui.Owner(), model);  // 22, 23
-        if (!queue.created) {                                                // 24
+        QueueCreation queue = CreatePrinterQueue(p_.spooler, p_.shell, model);  // 22, 23
+        if (!queue.created) {                                                   // 24
             const std::u16string text =
                 FormatText(Text(textkey::kInstallPrinterFail), {ErrorText(queue.error)});
             p_.ui.ShowTip(text);
@@ -193,8 +194,9 @@ class Run {
 
     void End() {
         p_.ui.EnableInstallButton(true);
-        // A folder refused as someone else's (or a link) is not ours to empty.
-        if (!refused_) {
+        // Only a folder judged ours once made: anything else at the path, a link
+        // planted after a failed creation among it, may lead elsewhere.
+        if (removeStaging_) {
             RemoveDirectoryTree(p_.files, false, staging_);
         }
     }
@@ -204,7 +206,7 @@ class Run {
     InstallRequest request_;
     std::u16string staging_;
     bool trustCertificate_ = false;
-    bool refused_ = false;
+    bool removeStaging_ = false;
 };
 
 }  // namespace

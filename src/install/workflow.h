@@ -52,6 +52,10 @@ class InstallLog {
   public:
     virtual ~InstallLog() = default;
     virtual void Write(std::u16string_view line) = 0;
+    // The run failed for a reason only the log holds: the log outlives the
+    // program, and its last line says so. A log kept after every failed run
+    // needs nothing more.
+    virtual void Keep() {}
 };
 
 // Everything a run talks to.
@@ -99,8 +103,8 @@ inline constexpr std::u16string_view kLogPrinterExists =
     u"The printer(%s) installed,try to modify the port(%s)";
 
 // The whole run. The install button is disabled at its start and enabled again
-// at its end, and the staging folder is removed on every path (unless it was
-// refused as not the installer's own).
+// at its end, and the staging folder is removed on every path where it was
+// judged the installer's own once made.
 InstallOutcome RunInstallationWorkflow(InstallPlatform& platform, InstalledLists& lists,
                                        InstallRequest request);
 
@@ -121,6 +125,7 @@ class InstallRecorder final : public InstallerUi, public InstallLog {
         lines.emplace_back(line);
         events.push_back(u"log:" + std::u16string(line));
     }
+    void Keep() override { events.push_back(u"keep"); }
 
     WindowHandle owner = reinterpret_cast<WindowHandle>(0x1234);
     bool buttonEnabled = true;

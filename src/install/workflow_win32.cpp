@@ -30,6 +30,15 @@ void Win32InstallLog::Write(std::u16string_view line) {
     LogFormattedWide(GetLogFilePath(), L"%s", Wide(line).c_str());
 }
 
+void Win32InstallLog::Keep() {
+    const std::string& path = GetLogFilePath();
+    if (path.empty()) {
+        return;
+    }
+    KeepLogFileAtExit();
+    LogFormatted(path, "The log is kept at %s", path.c_str());
+}
+
 std::optional<std::u16string> Win32SystemMessages::Message(uint32_t code, uint16_t languageId) {
     wchar_t* buffer = nullptr;
     DWORD length = FormatMessageW(

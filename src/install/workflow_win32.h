@@ -27,6 +27,8 @@ class Win32InstallerUi final : public InstallerUi {
 class Win32InstallLog final : public InstallLog {
   public:
     void Write(std::u16string_view line) override;
+    // Kept after the program's normal exit, which would delete it.
+    void Keep() override;
 };
 
 }  // namespace tde

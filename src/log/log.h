@@ -51,9 +51,11 @@ bool FormatNarrowV(std::string& out, const char* format, va_list args);
 
 // What became of one attempt to append a line.
 enum class AppendOutcome {
-    Written,     // opened for appending (a later write error is not reported)
-    OpenFailed,  // could not be opened: reported on the console, the next entry retries
-    RefusedLink  // the path is a link of some kind: logging to it is off for the run
+    Written,      // opened for appending (a later write error is not reported)
+    OpenFailed,   // could not be opened: reported on the console, the next entry retries
+    RefusedLink,  // the path is a link of some kind: logging to it is off for the run
+    NotHeld       // no file is held open for the path: it is never opened by name;
+                  // reported on the console, and logging to it is off for the run
 };
 
 // Console text attributes of the failure report.
@@ -67,7 +69,7 @@ class LogPlatform {
     virtual ~LogPlatform() = default;
     // The current local time as FormatTimestamp writes it.
     virtual std::string CurrentTimestamp() = 0;
-    // Appends line + "\n" to the file at path, creating the file when missing.
+    // Appends line + "\n" to the file at path.
     virtual AppendOutcome AppendLine(const std::string& path, const std::string& line) = 0;
     // Standard output and its text colour.
     virtual void ConsoleWrite(std::string_view text) = 0;
@@ -122,7 +124,8 @@ inline constexpr std::string_view kWriteFailedText = "Write log file failed!";
 // The process's log file path, in the ANSI code page: the temporary folder
 // (GetTempPath2W where the system has it) + "file_" + local time
 // "%Y%m%d_%H%M%S" + ".txt", or, when a file of that name exists already,
-// whoever made it, the first free name with "_1", "_2", ... before ".txt". The
+// whoever made it, a free name with "_" and 16 random hex digits before ".txt"
+// (a counter could be used up in advance by anyone who can write there). The
 // first call creates the file (CREATE_NEW) and holds it open for the process:
 // entries go through that handle, and at normal exit the file is deleted
 // through it. Safe against concurrent first calls. Empty when logging is off
@@ -153,9 +156,9 @@ void LogFormattedWideV(const std::string& path, const wchar_t* format, va_list a
 // Composes and appends one line through the process's writer.
 void WriteLogEntry(LogLevel level, const std::string& path, const std::string& message);
 
-// Appends line + "\n" to path: through the handle held for it, or else by name,
-// creating the file; others may read and write it meanwhile. False when the
-// file could not be opened or is a link.
+// Appends line + "\n" to path through the handle held for it; others may read
+// and write the file meanwhile. False, and nothing opened by name, when no
+// handle is held for the path.
 bool AppendLineToFile(const std::string& path, const std::string& line);
 #endif
 

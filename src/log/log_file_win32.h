@@ -8,10 +8,6 @@
 
 namespace tde {
 
-// Appends line + "\n" through a handle opened without following links, for a
-// path no handle is held for.
-AppendOutcome AppendLineNoFollow(const std::string& path, const std::string& line);
-
 // What became of opening the file a run was asked to log to.
 enum class RequestedLogOpen {
     Opened,     // emptied, and every entry for its key goes through the one handle

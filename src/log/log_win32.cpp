@@ -6,6 +6,7 @@
 #include "log/log_file_win32.h"
 
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <algorithm>
 #include <map>
@@ -124,6 +125,26 @@ std::wstring TemporaryFolder() {
     return std::wstring(folder, length);
 }
 
+// 16 hex digits from the system's random source; the try's number where there is none.
+std::wstring RandomSuffix(int attempt) {
+    std::uint64_t bits = 0;
+    HCRYPTPROV provider = 0;
+    const bool random =
+        CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
+        CryptGenRandom(provider, sizeof bits, reinterpret_cast<BYTE*>(&bits));
+    if (provider != 0) {
+        CryptReleaseContext(provider, 0);
+    }
+    if (!random) {
+        return std::to_wstring(attempt);
+    }
+    wchar_t text[17] = {};
+    for (int i = 15; i >= 0; --i, bits >>= 4) {
+        text[i] = L"0123456789abcdef"[bits & 15];
+    }
+    return text;
+}
+
 std::tm LocalTimeOf(std::int64_t unixSeconds) {
     std::tm local = {};
     const __time64_t seconds = unixSeconds;
@@ -142,13 +163,15 @@ class Win32LogPlatform : public LogPlatform {
         return FormatTimestamp(local, now.wMilliseconds);
     }
 
+    // Only through a handle held since the run's start: a file opened by name
+    // now would follow whatever was planted in its folders meanwhile.
     AppendOutcome AppendLine(const std::string& path, const std::string& line) override {
         HANDLE held = HeldFile(path);
-        if (held != INVALID_HANDLE_VALUE) {
-            WriteAtEnd(held, line);
-            return AppendOutcome::Written;
+        if (held == INVALID_HANDLE_VALUE) {
+            return AppendOutcome::NotHeld;
         }
-        return AppendLineNoFollow(path, line);
+        WriteAtEnd(held, line);
+        return AppendOutcome::Written;
     }
 
     void ConsoleWrite(std::string_view text) override {
@@ -199,11 +222,12 @@ class ProcessLogFile {
         const std::string name = LogFileNameAt(ticks);
         const std::wstring stem(name.begin(), name.end() - 4);  // without ".txt"
         // The name is predictable: a file already there, whoever made it, is
-        // never used; the next free name with a counter is.
+        // never used. Nor is a counter, whose names anyone could make first: the
+        // next tries carry random bits.
         constexpr int kNames = 100;
         for (int attempt = 0; attempt < kNames; ++attempt) {
             const std::wstring path =
-                folder + stem + (attempt == 0 ? L"" : L"_" + std::to_wstring(attempt)) + L".txt";
+                folder + stem + (attempt == 0 ? L"" : L"_" + RandomSuffix(attempt)) + L".txt";
             HANDLE file =
                 CreateFileW(path.c_str(), kHeldAccess, kHeldSharing, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -349,25 +373,6 @@ RequestedLogOpen OpenRequestedLogFile(const std::wstring& fullPath, const std::s
     return outcome;
 }
 
-AppendOutcome AppendLineNoFollow(const std::string& path, const std::string& line) {
-    // Append-only access: every write lands at the current end, also when another
-    // process appends to the same file.
-    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return AppendOutcome::OpenFailed;
-    }
-    if (IsLinkedFile(file)) {
-        CloseHandle(file);
-        return AppendOutcome::RefusedLink;
-    }
-    // A failure here does not change the outcome.
-    WriteAtEnd(file, line);
-    CloseHandle(file);
-    return AppendOutcome::Written;
-}
-
 const std::string& GetLogFilePath() {
     // Function-local statics are made once, also under concurrent first calls,
     // and destroyed at normal exit, which deletes the file.
@@ -385,11 +390,11 @@ void WriteLogEntry(LogLevel level, const std::string& path, const std::string& m
 
 bool AppendLineToFile(const std::string& path, const std::string& line) {
     HANDLE held = HeldFile(path);
-    if (held != INVALID_HANDLE_VALUE) {
-        WriteAtEnd(held, line);
-        return true;
+    if (held == INVALID_HANDLE_VALUE) {
+        return false;  // never opened by name
     }
-    return AppendLineNoFollow(path, line) == AppendOutcome::Written;
+    WriteAtEnd(held, line);
+    return true;
 }
 
 void LogFormattedV(const std::string& path, const char* format, va_list args) {

@@ -45,6 +45,11 @@ void LogWriter::WriteEntry(LogLevel level, const std::string& path,
             case AppendOutcome::OpenFailed:
                 ReportOnConsole(kWriteFailedText);
                 break;
+            case AppendOutcome::NotHeld:
+                // Opening it by name now would follow whatever was planted meanwhile.
+                state.switchedOff = true;
+                ReportOnConsole(kWriteFailedText);
+                break;
             case AppendOutcome::RefusedLink:
                 // Someone put a link where the log goes; writing through it would let
                 // an elevated process overwrite a file of their choice.

@@ -13,7 +13,19 @@ bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
     return SameNameIgnoringCase(a, b);
 }
 
-enum class Switch { Quiet, Model, Port, Default, Log, Uninstall, Repair, NoRestart, Usage, Check };
+enum class Switch {
+    Quiet,
+    Model,
+    Port,
+    Default,
+    Log,
+    Uninstall,
+    Repair,
+    NoRestart,
+    Usage,
+    Check,
+    Rollback
+};
 
 struct SwitchName {
     std::u16string_view name;
@@ -22,11 +34,17 @@ struct SwitchName {
 };
 
 constexpr SwitchName kSwitches[] = {
-    {u"quiet", Switch::Quiet, false},   {u"model", Switch::Model, true},
-    {u"port", Switch::Port, true},      {u"default", Switch::Default, false},
-    {u"log", Switch::Log, true},        {u"uninstall", Switch::Uninstall, false},
-    {u"repair", Switch::Repair, false}, {u"norestart", Switch::NoRestart, false},
-    {u"?", Switch::Usage, false},       {u"check", Switch::Check, false},
+    {u"quiet", Switch::Quiet, false},
+    {u"model", Switch::Model, true},
+    {u"port", Switch::Port, true},
+    {u"default", Switch::Default, false},
+    {u"log", Switch::Log, true},
+    {u"uninstall", Switch::Uninstall, false},
+    {u"repair", Switch::Repair, false},
+    {u"norestart", Switch::NoRestart, false},
+    {u"?", Switch::Usage, false},
+    {u"check", Switch::Check, false},
+    {u"rollback", Switch::Rollback, false},
 };
 
 struct SwitchToken {
@@ -145,6 +163,7 @@ ParsedCommandLine ParseCommandLine(std::u16string_view arguments,
 
     bool seen[std::size(kSwitches)] = {};
     bool check = false;
+    bool rollback = false;
     std::optional<std::u16string> model;
     std::optional<std::u16string> port;
     for (size_t i = 0; i < tokens.size(); ++i) {
@@ -212,7 +231,19 @@ ParsedCommandLine ParseCommandLine(std::u16string_view arguments,
             case Switch::Check:
                 check = true;
                 break;
+            case Switch::Rollback:
+                rollback = true;
+                break;
         }
+    }
+    if (rollback) {
+        if (check || result.line.mode == RunMode::Uninstall || port || result.line.makeDefault ||
+            result.line.repair) {
+            return Invalid(
+                u"/check, /uninstall, /port, /default and /repair do not go with "
+                u"/rollback");
+        }
+        result.line.mode = RunMode::Rollback;
     }
     if (check) {
         if (result.line.mode == RunMode::Uninstall || port || result.line.makeDefault) {
@@ -238,7 +269,7 @@ ParsedCommandLine ParseCommandLine(std::u16string_view arguments,
     if (!matched) {
         return Invalid(u"Unknown model: \"" + *model + u"\"; the models are " + ModelList(models));
     }
-    if (result.line.mode == RunMode::Check) {
+    if (result.line.mode == RunMode::Check || result.line.mode == RunMode::Rollback) {
         return result;
     }
     if (result.line.mode == RunMode::Uninstall) {
@@ -280,6 +311,9 @@ std::u16string UsageText(const std::vector<ModelName>& models) {
         u"  TarnDovEzuvar.exe /check /model NAME [/log PATH]\n"
         u"      says whether an installation would go ahead, and what is installed;\n"
         u"      changes nothing.\n"
+        u"  TarnDovEzuvar.exe /rollback /model NAME [/log PATH]\n"
+        u"      the packages' rollback: removes the model as /uninstall does, but only\n"
+        u"      when a quiet install marked it as created by itself; clears the mark.\n"
         u"\n"
         u"  /model NAME  one of ";
     text += ModelList(models);

@@ -24,6 +24,7 @@ enum class RunMode {
     Install,    // "/quiet"
     Uninstall,  // "/uninstall", always quiet
     Check,      // "/check": only the checks before an installation; changes nothing
+    Rollback,   // "/rollback": the package's rollback; removes only what an install marked
 };
 
 // The port value that asks for the first USB printer the detection finds.

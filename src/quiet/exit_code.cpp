@@ -52,12 +52,16 @@ RunVerdict DecideExitCode(const RunFacts& facts) {
     if (facts.mode == RunMode::Check) {
         return {kExitSuccess, {}};
     }
+    const bool removal = facts.mode == RunMode::Uninstall || facts.mode == RunMode::Rollback;
+    if (facts.mode == RunMode::Rollback && !facts.rollbackMarked) {
+        return {kExitSuccess, {}};  // nothing of the model was this install's to remove
+    }
     const EndState& end = facts.end;
     if (!end.listsRead) {
         return {kExitInstallFailure,
                 u"the spooler's lists cannot be read (error " + DecimalText(end.readError) + u")"};
     }
-    if (facts.mode == RunMode::Uninstall) {
+    if (removal) {
         if (end.driverInstalled) {
             return {kExitInstallFailure, u"the driver is still installed"};
         }
@@ -104,7 +108,9 @@ std::u16string ResultLine(const RunFacts& facts, const RunVerdict& verdict) {
     const bool ok = verdict.exitCode == kExitSuccess;
     if (facts.mode == RunMode::Check) {
         line += ok ? u": an installation would go ahead" : u": an installation would not go ahead";
-    } else if (facts.mode == RunMode::Uninstall) {
+    } else if (facts.mode == RunMode::Rollback && !facts.rollbackMarked) {
+        line += u": not created by the package's install, nothing to roll back";
+    } else if (facts.mode == RunMode::Uninstall || facts.mode == RunMode::Rollback) {
         line += ok ? u" removed" : u" not removed";
     } else {
         line += ok ? u" installed on " + facts.port : std::u16string(u" not installed");

@@ -51,7 +51,8 @@ struct RunFacts {
     std::u16string model;  // display name: driver and queue name
     std::u16string port;   // the port the queue must be on
     bool makeDefault = false;
-    EndState end;  // looked at after the run, never assumed
+    bool rollbackMarked = true;  // /rollback: an install marked the model as created by it
+    EndState end;                // looked at after the run, never assumed
 };
 
 struct RunVerdict {

@@ -60,6 +60,15 @@ class QuietShell final : public Shell {
 // printer is no user's: true for a process of LocalSystem.
 bool RunsAsLocalSystem();
 
+// HKLM\Software\ZNW\DovEzuvar\Created\<model>, in the registry view of this
+// 32-bit program. The keys it creates let only Administrators and SYSTEM write.
+class RegistryCreationMarks final : public CreationMarks {
+  public:
+    bool Set(std::u16string_view model) override;
+    bool IsSet(std::u16string_view model) override;
+    bool Clear(std::u16string_view model) override;
+};
+
 // Files read from disk without following a link; items as the program's own
 // registered archive records them.
 class Win32Fingerprints final : public FingerprintSource {

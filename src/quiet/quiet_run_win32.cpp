@@ -255,6 +255,12 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
         return code;
     };
 
+    // A mark an earlier run left ends here: a package whose install fails before
+    // it marks anything, and a removed model, have nothing to roll back.
+    RegistryCreationMarks marks;
+    if (line.mode == RunMode::Install || line.mode == RunMode::Uninstall) {
+        marks.Clear(facts.model);
+    }
     std::unique_ptr<Spooler> spooler = CreateWin32Spooler();
     if (line.mode == RunMode::Install && !line.portAuto) {
         facts.spoolerPorts = ReadPortNames(*spooler);
@@ -295,6 +301,23 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
         }
     };
 
+    if (line.mode == RunMode::Rollback) {
+        facts.rollbackMarked = RollBackInstall(
+            marks, facts.model,
+            [&] {
+                facts.checksPassed =
+                    ReportChecks(check, GetTextTable(), request, CheckScope::Removal, report);
+                if (facts.checksPassed &&
+                    !UninstallModel(*spooler, *services, *clock,
+                                    ReportsVistaOrLater(systemFacts.QueryReportedVersion()),
+                                    facts.model, report)) {
+                    report(u"The spooler's lists cannot be read: nothing was removed.");
+                }
+            },
+            report);
+        lookAtSpooler();
+        return finish(DecideExitCode(facts));
+    }
     if (line.mode == RunMode::Check) {
         facts.checksPassed =
             ReportChecks(check, GetTextTable(), request, CheckScope::Report, report);
@@ -308,6 +331,10 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
             return finish(DecideExitCode(facts));
         }
         lookAtSpooler();
+        if (!MarkCreation(marks, facts.model, facts.end.queueExists, report)) {
+            facts.workflowSucceeded = false;
+            return finish(DecideExitCode(facts));
+        }
         if (!line.repair && InstalledAndWhole(facts)) {
             // A logon script runs this at every logon: the printer and its jobs stay.
             report(facts.model + u" is already installed on " + facts.port +

@@ -253,4 +253,29 @@ InstallOutcome InstallQuietly(InstallPlatform& platform, InstallRequest request,
     return outcome;
 }
 
+bool MarkCreation(CreationMarks& marks, std::u16string_view model, bool queueExists,
+                  const RunReporter& report) {
+    const std::u16string name(model);
+    if (queueExists ? marks.Clear(model) : marks.Set(model)) {
+        return true;
+    }
+    report(u"The mark for the package's rollback of \"" + name + u"\" cannot be " +
+           (queueExists ? u"cleared" : u"written") + u"; nothing is installed.");
+    return false;
+}
+
+bool RollBackInstall(CreationMarks& marks, std::u16string_view model,
+                     const std::function<void()>& uninstall, const RunReporter& report) {
+    const std::u16string name(model);
+    if (!marks.IsSet(model)) {
+        report(u"No install marked \"" + name + u"\" as created by it: nothing is removed.");
+        return false;
+    }
+    uninstall();
+    if (!marks.Clear(model)) {
+        report(u"The mark for the package's rollback of \"" + name + u"\" cannot be cleared.");
+    }
+    return true;
+}
+
 }  // namespace tde

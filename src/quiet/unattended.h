@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -65,6 +66,50 @@ uint32_t DeleteDriverForRemoval(Spooler& spooler, std::u16string_view driverName
 // cannot be read; other failures are left to the end check.
 bool UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
                     bool reportsVistaOrLater, std::u16string_view model, const RunReporter& report);
+
+// Marks that a quiet install created the model's queue, for the package's
+// rollback: kept where only administrators can write.
+class CreationMarks {
+  public:
+    virtual ~CreationMarks() = default;
+    virtual bool Set(std::u16string_view model) = 0;
+    virtual bool IsSet(std::u16string_view model) = 0;
+    // True also when there was none.
+    virtual bool Clear(std::u16string_view model) = 0;
+};
+
+class MemoryCreationMarks final : public CreationMarks {
+  public:
+    bool Set(std::u16string_view model) override {
+        if (writable) {
+            marks.emplace(model);
+        }
+        return writable;
+    }
+    bool IsSet(std::u16string_view model) override {
+        return marks.count(std::u16string(model)) != 0;
+    }
+    bool Clear(std::u16string_view model) override {
+        if (writable) {
+            marks.erase(std::u16string(model));
+        }
+        return writable;
+    }
+    std::set<std::u16string> marks;
+    bool writable = true;
+};
+
+// Before an install changes anything: with no queue of the model's name the
+// queue will be this install's, so it is marked; with one, a mark an earlier
+// run left is cleared, or a rollback would remove a printer that was there
+// before. False, with a line, when the mark cannot be written or cleared.
+bool MarkCreation(CreationMarks& marks, std::u16string_view model, bool queueExists,
+                  const RunReporter& report);
+
+// The package's rollback: `uninstall` runs only when an install marked the model,
+// and the mark is cleared after it. Answers whether it was marked.
+bool RollBackInstall(CreationMarks& marks, std::u16string_view model,
+                     const std::function<void()>& uninstall, const RunReporter& report);
 
 // What a run without a window shows: no window; each tip becomes a line.
 class QuietUi final : public InstallerUi {

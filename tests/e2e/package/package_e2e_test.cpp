@@ -10,18 +10,18 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
 using tde::e2e::Env;
 
-DWORD Msiexec(const std::wstring& arguments) {
+DWORD Msiexec(const std::wstring& arguments, const wchar_t* package = L"TDE_E2E_PACKAGE") {
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
-    const auto run =
-        tde::testing_support::RunChild(std::wstring(system) + L"\\msiexec.exe",
-                                       arguments + L" \"" + Env(L"TDE_E2E_PACKAGE") + L"\" /qn");
+    const auto run = tde::testing_support::RunChild(std::wstring(system) + L"\\msiexec.exe",
+                                                    arguments + L" \"" + Env(package) + L"\" /qn");
     EXPECT_TRUE(run.started);
     return run.exitCode;
 }
@@ -42,7 +42,7 @@ bool Exists(const std::wstring& path) {
 
 // The Apps & features entry named after the model, in the view this 32-bit
 // process reads (where Wine's msiexec writes it), as "publisher version
-// NoModify NoRepair"; empty when there is none.
+// NoModify NoRepair"; empty when there is none, joined by "; " when several.
 std::wstring ArpEntry() {
     HKEY uninstall = nullptr;
     RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", 0,
@@ -62,9 +62,10 @@ std::wstring ArpEntry() {
             return type == REG_DWORD ? std::to_wstring(*reinterpret_cast<DWORD*>(text))
                                      : std::wstring(text);
         };
-        if (value(L"DisplayName") == L"DovEzuvar A4 Printer") {
-            entry = value(L"Publisher") + L" " + value(L"DisplayVersion") + L" " +
-                    value(L"NoModify") + L" " + value(L"NoRepair");
+        if (value(L"DisplayName") == L"DovEzuvar A4 Printer (test build)") {
+            entry += (entry.empty() ? L"" : L"; ") + value(L"Publisher") + L" " +
+                     value(L"DisplayVersion") + L" " + value(L"NoModify") + L" " +
+                     value(L"NoRepair");
         }
         RegCloseKey(product);
     }
@@ -79,7 +80,7 @@ void ExpectNothingLeft() {
     EXPECT_EQ(ArpEntry(), L"");
 }
 
-TEST(PackageE2E, InstallsWithPortAndDefaultUninstallsAndFailsCleanOnAnUnknownPort) {
+TEST(PackageE2E, InstallsWithPortAndDefaultUninstallsAndFailsCleanOnABadPortOrLog) {
     ASSERT_FALSE(Env(L"TDE_E2E_PACKAGE").empty());
     Msiexec(L"/x");  // what an earlier failed run may have left
     tde::test::DefaultPrinterGuard keepDefault;
@@ -108,6 +109,31 @@ TEST(PackageE2E, InstallsWithPortAndDefaultUninstallsAndFailsCleanOnAnUnknownPor
     const DWORD failed = Msiexec(L"PORT=NOPORT9: /i");
     EXPECT_TRUE(failed == 1603 || failed == 1627) << failed;
     ExpectNothingLeft();
+
+    // Refused before the exe runs: a PORT that leaves its quotes, a LOGFILE on the network.
+    const wchar_t planted[] = L"C:\\users\\public\\x.cmd";
+    DeleteFileW(planted);
+    const DWORD quote = Msiexec(L"/i", L"TDE_E2E_HOSTILE_PACKAGE");
+    const DWORD unc = Msiexec(L"LOGFILE=\\\\server\\share\\x.log /i");
+    EXPECT_TRUE((quote == 1603 || quote == 1627) && (unc == 1603 || unc == 1627))
+        << quote << " " << unc;
+    EXPECT_FALSE(Exists(planted));
+    ExpectNothingLeft();
+}
+
+// One entry and the printer, either order. Under Wine the older build's removal
+// also removes the printer (no UPGRADINGPRODUCTCODE); the new install puts it back.
+TEST(PackageE2E, ARebuildOfTheSameVersionReplacesTheInstalledOne) {
+    for (const auto& [first, second] : {std::pair{L"TDE_E2E_PACKAGE", L"TDE_E2E_BAKED_PACKAGE"},
+                                        std::pair{L"TDE_E2E_BAKED_PACKAGE", L"TDE_E2E_PACKAGE"}}) {
+        SCOPED_TRACE(testing::Message() << first << " then " << second);
+        EXPECT_EQ(Msiexec(L"PORT=LPT2: /i", first), 0u);
+        EXPECT_EQ(Msiexec(L"PORT=LPT2: /i", second), 0u);
+        EXPECT_EQ(ArpEntry(), L"ZNW " TDE_VERSION " 1 1");
+        EXPECT_TRUE(Has(tde::test::ListedQueues()));
+        EXPECT_EQ(Msiexec(L"/x", second), 0u);
+        ExpectNothingLeft();
+    }
 }
 
 }  // namespace

@@ -325,6 +325,19 @@ TEST(QuietE2E, InstallsEachModelAndUninstallsTwice) {
     EXPECT_EQ(repaired.exitCode, 0u) << repaired.output;
     EXPECT_EQ(CommentOf(L"A4 Printer"), L"");
 
+    // The package's rollback, by hand (Wine's msiexec never starts it): A4's queue
+    // stood before the runs since, so it stays; A3's was made and marked by its run.
+    const Outcome before = RunInstaller(L"/rollback /model \"A4 Printer\"");
+    EXPECT_EQ(before.exitCode, 0u) << before.output;
+    EXPECT_NE(before.output.find("nothing to roll back"), std::string::npos) << before.output;
+    EXPECT_EQ(CommentOf(L"A4 Printer"), L"");
+    const Outcome made = RunInstaller(L"/rollback /model \"A3 Printer\"");
+    EXPECT_EQ(made.exitCode, 0u) << made.output;
+    EXPECT_FALSE(DriverInstalled(L"A3 Printer"));
+    EXPECT_EQ(CommentOf(L"A3 Printer"), L"(no queue)");
+    const Outcome cleared = RunInstaller(L"/rollback /model \"A3 Printer\"");
+    EXPECT_NE(cleared.output.find("nothing to roll back"), std::string::npos) << cleared.output;
+
     for (int round = 0; round < 2; ++round) {
         for (const wchar_t* model : kModels) {
             SCOPED_TRACE(Narrow(model) + " round " + std::to_string(round));

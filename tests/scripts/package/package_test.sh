@@ -1,6 +1,7 @@
 #!/bin/bash
-# Builds the packages twice, baked and plain, and checks with msiinfo what each
-# holds: its tables, its properties, its custom actions and their sequence.
+# Refuses the test build without --test, then builds the packages twice, baked
+# and plain, and checks with msiinfo what each holds: its tables, its
+# properties, its custom actions and their sequence.
 #   package_test.sh SOURCE_DIR EXE_DIR
 set -uo pipefail
 src=$1
@@ -10,8 +11,9 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL [$msi]: $*"; failures=$((failures + 1)); }
 
-"$src/scripts/package" --exe-dir "$exes" --out "$work/plain" >/dev/null || exit 1
-"$src/scripts/package" --exe-dir "$exes" --out "$work/baked" --port IP_10.0.0.5 --default >/dev/null || exit 1
+msi=all; "$src/scripts/package" --exe-dir "$exes" --out "$work/refused" 2>/dev/null && fail "packed a test build without --test"
+"$src/scripts/package" --test --exe-dir "$exes" --out "$work/plain" >/dev/null || exit 1
+"$src/scripts/package" --test --exe-dir "$exes" --out "$work/baked" --port IP_10.0.0.5 --default >/dev/null || exit 1
 version=$(sed -nE 's/^project\(TarnDovEzuvar VERSION ([0-9.]+).*/\1/p' "$src/CMakeLists.txt")
 
 # msiinfo ends its rows with CR LF.
@@ -29,20 +31,22 @@ for model in "A4 Printer" "A3 Printer" "4In Printer"; do
         msiinfo tables "$msi" | grep -qx "$table" || fail "no table $table"
     done
     for pair in "PORT=IP_10.0.0.5" "DEFAULT=1" "ARPNOMODIFY=1" "ARPNOREPAIR=1" "Manufacturer=ZNW" \
-                "ProductName=DovEzuvar $model" "ProductVersion=$version" "MODEL=" \
-                "SecureCustomProperties=WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;PORT;DEFAULT;LOGFILE"; do
+                "ProductName=DovEzuvar $model (test build)" "ProductVersion=$version" "MODEL=" "Quote=\"" \
+                "SecureCustomProperties=WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;PORT;DEFAULT"; do
         [ "$(prop "$msi" "${pair%%=*}")" = "${pair#*=}" ] || fail "property ${pair%%=*} is not '${pair#*=}'"
     done
     [ "$(prop "$plain" PORT)" = auto ] && [ -z "$(prop "$plain" DEFAULT)" ] || fail "plain package has baked defaults"
     code=$(prop "$msi" UpgradeCode)
     [ "$code" = "$(prop "$plain" UpgradeCode)" ] || fail "upgrade code differs between builds"
     codes+=("$code")
+    export_table "$msi" Upgrade | grep -q "	$version		513		WIX_UPGRADE_DETECTED$" ||
+        fail "the same version is no upgrade"
     export_table "$msi" File | grep -q "^TarnDovEzuvarExe	.*	$version\.0	" || fail "the exe has no file version"
     # Types: 18 an exe from an installed file; +0x400 deferred, +0x100 rollback,
     # +0x800 not impersonated, +0x40 exit code ignored.
     actions=$(export_table "$msi" CustomAction)
     for row in "InstallPrinter	3090	TarnDovEzuvarExe	[TDE_INSTALL_COMMAND]" \
-               "RollbackPrinter	3410	TarnDovEzuvarExe	/uninstall /model \"$model\"" \
+               "RollbackPrinter	3410	TarnDovEzuvarExe	/rollback /model \"$model\"" \
                "UninstallPrinter	3090	TarnDovEzuvarExe	/uninstall /model \"$model\"" \
                "MakeDefaultPrinter	1106	SetDefaultPrinterExe	\"$model\"" \
                "TDE_INSTALL_COMMAND	/quiet /model \"$model\" /port \"[PORT]\"	" \

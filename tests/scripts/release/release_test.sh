@@ -1,7 +1,7 @@
 #!/bin/bash
 # Signs a release with a throwaway CA and code-signing certificate (no
 # timestamp), as PEM files and as a PKCS#12 file: osslsigncode verify passes on
-# every artefact and fails once one byte is flipped. Also the two refusals that
+# every artefact and fails once one byte is flipped. Also the three refusals that
 # come before any build, and the plain word for an unsigned release.
 #   release_test.sh SOURCE_DIR WORK_DIR   (the release build stays in WORK_DIR/build)
 set -uo pipefail
@@ -35,6 +35,9 @@ release TDE_SIGN_CERT="$pki/leaf.pem" TDE_SIGN_KEY="$pki/leaf.key" &&
     fail "signed without a timestamp and without TDE_SIGN_NO_TIMESTAMP=1"
 grep -q "refusing to sign without a timestamp" "$work/out" || fail "no refusal: $(cat "$work/out")"
 release TDE_SIGN_CERT="$pki/leaf.pem" && fail "signed with a certificate and no key"
+release TDE_SIGN_CERT="$pki/leaf.pem" TDE_SIGN_KEY="pkcs11:object=k?pin-value=1234" TDE_SIGN_PKCS11_MODULE=/m \
+    TDE_SIGN_NO_TIMESTAMP=1 && fail "took a PIN in a PKCS#11 URI"
+grep -q "pin-value lands" "$work/out" || fail "no refusal of the PIN: $(cat "$work/out")"
 
 verify() { osslsigncode verify -CAfile "$pki/ca.pem" -in "$1" >/dev/null 2>&1; }
 for form in pem pkcs12; do

@@ -52,6 +52,11 @@ TEST_F(ExtractTest, WritesTheItemUnderTheFileNameOfThePath) {
     ASSERT_TRUE(ExtractArchiveItem(u"DRIVER\\pos\\driver32\\znwa4uiv.DLL", staging, dependent));
     EXPECT_EQ(dependent, u"prevZNWA4UIV.dllznwa4uiv.DLLznwa4uiv.DLL");
     EXPECT_EQ(platform.files[staging + u"znwa4uiv.DLL"], Content(70000, 1));
+    // Each made new, the one of the same name deleted first, owned by Administrators.
+    using C = MemoryResourcePlatform::Creation;
+    EXPECT_EQ(platform.creations, (std::vector<C>{{staging + u"ZNWA4UIV.dll", u"O:BA", false},
+                                                  {staging + u"znwa4uiv.DLL", u"O:BA", false},
+                                                  {staging + u"znwa4uiv.DLL", u"O:BA", true}}));
 }
 
 TEST_F(ExtractTest, EveryFailureIsFalseAndTheNameIsStillRecorded) {
@@ -139,6 +144,14 @@ TEST(WriteBufferToFileTest, CreatesOrTruncatesAndFailsForAMissingFolder) {
     const std::string back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(back, "abc");
     in.close();
+    // A second name of another file is replaced, never written through.
+    std::ofstream(dir / "other.bin") << "keep";
+    std::filesystem::remove(dir / "out.bin");
+    std::filesystem::create_hard_link(dir / "other.bin", dir / "out.bin");
+    ASSERT_TRUE(WriteBufferToFile(file, "abc", 3));
+    std::ifstream other(dir / "other.bin", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(other), {}), "keep");
+    other.close();
     EXPECT_FALSE(WriteBufferToFile((dir / "missing" / "out.bin").u16string(), "abc", 3));
     std::filesystem::remove_all(dir);
 }

@@ -143,7 +143,13 @@ Expected Expect(const Target& t, const std::vector<std::u16string>& stagingItems
                                                           u"ARM64"};
             uint32_t first = t.op == int(FileOp::CreateDirectoryA) ? 2 : 1;
             if (t.onCall <= first) {
-                return notCreated(staging, false);
+                // "ZNWDriver" was absent when judged: refused, nothing removed by name.
+                Expected e = notCreated(staging, false);
+                e.events.push_back(Log(u"The folder " + staging.substr(0, staging.size() - 11) +
+                                       u" was absent when judged and the staging folder cannot "
+                                       u"be made in it"));
+                e.events.push_back(u"keep");
+                return e;
             }
             return notCreated(staging + kSubfolders[t.onCall - first - 1], false);
         }
@@ -160,6 +166,7 @@ Expected Expect(const Target& t, const std::vector<std::u16string>& stagingItems
             Expected e = notCreated(path, t.onCall == 2 || t.onCall == 3);
             e.events.push_back(
                 Log(u"The folder " + path + u" is refused: its security cannot be read"));
+            e.events.push_back(u"keep");
             return e;
         }
         case FileOp::ExtractArchiveItem:

@@ -14,6 +14,7 @@ namespace {
 struct LockWorld final : LockSystem {
     enum class Holder { None, OtherRun, User };
     bool namespaces = true;        // false: Wine 8, the Global\ name only
+    bool labels = true;            // false: Vista, no integrity label on a boundary
     bool namespaceExists = false;  // made by another run, Administrators its boundary
     bool namespaceDenied = false;  // exists with a descriptor that shuts this run out
     int vanishes = 0;              // opens that find it closed meanwhile
@@ -25,6 +26,13 @@ struct LockWorld final : LockSystem {
     std::vector<std::string> calls;
 
     bool HasPrivateNamespaces() override { return namespaces; }
+    bool HasIntegrityLabels() override { return labels; }
+    uint32_t MakeBoundary(bool high) override {  // only the exception is a call to see
+        if (!high) {
+            calls.push_back("boundary without label");
+        }
+        return 0;
+    }
     uint32_t CreateNamespace() override {
         calls.push_back("create namespace");
         open = !namespaceExists;
@@ -72,6 +80,10 @@ TEST(InstallerLock, OnlyAnotherRunHoldingItMakesARunWait) {
         {"abandoned by another run",
          [](auto& w) { w.namespaceExists = true, w.inNamespace = H::OtherRun, w.abandoned = true; },
          LockState::Taken, joined},
+        {"no integrity labels",
+         [](auto& w) { w.labels = false; },
+         LockState::Taken,
+         {"boundary without label", "create namespace", "mutex in namespace"}},
         {"Global name squatted by a user",
          [](auto& w) { w.global = H::User, w.globalDenied = true; }, LockState::Taken, fresh},
         {"Global name squatted, no namespaces",

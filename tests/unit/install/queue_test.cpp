@@ -38,7 +38,6 @@ class QueueTest : public testing::Test {
     FakeClock clock;
     RecordingShell shell;
     PrinterModel model;
-    WindowHandle owner = reinterpret_cast<WindowHandle>(0x1234);
 };
 
 TEST_F(QueueTest, DeletesAllTenQueuesWithAPauseAfterEach) {
@@ -101,7 +100,7 @@ TEST_F(QueueTest, TheQueueRecordIsAsTabledWithTheRawDatatypeNamed) {
 }
 
 TEST_F(QueueTest, CreatesTheQueueMakesItDefaultClosesItAndOpensItsProperties) {
-    QueueCreation result = CreatePrinterQueue(spooler, shell, owner, model);
+    QueueCreation result = CreatePrinterQueue(spooler, shell, model);
     EXPECT_TRUE(result.created);
     const MemorySpooler::Queue* queue = spooler.FindQueue(u"A4 Printer");
     ASSERT_NE(queue, nullptr);
@@ -125,19 +124,19 @@ TEST_F(QueueTest, LeavesTheDefaultPrinterAloneWhenNotAsked) {
     AddQueue(u"Office");
     spooler.defaultPrinter = u"Office";
     model.makeDefault = 0;
-    EXPECT_TRUE(CreatePrinterQueue(spooler, shell, owner, model).created);
+    EXPECT_TRUE(CreatePrinterQueue(spooler, shell, model).created);
     EXPECT_EQ(spooler.defaultPrinter, u"Office");
     EXPECT_EQ(spooler.CallCount(SpoolerOp::SetDefaultPrinterW), 0u);
 }
 
 TEST_F(QueueTest, AFailedCreationReportsTheErrorAndDoesNothingElse) {
     model.portName = u"LPT9:";
-    QueueCreation result = CreatePrinterQueue(spooler, shell, owner, model);
+    QueueCreation result = CreatePrinterQueue(spooler, shell, model);
     EXPECT_FALSE(result.created);
     EXPECT_EQ(result.error, kErrorUnknownPort);
     // A refusal that sets no error still reports one, never a stale one.
     spooler.FailCall(SpoolerOp::AddPrinterW, MemorySpooler::kLeaveLastError);
-    EXPECT_EQ(CreatePrinterQueue(spooler, shell, owner, model).error, kErrorUnidentifiedError);
+    EXPECT_EQ(CreatePrinterQueue(spooler, shell, model).error, kErrorUnidentifiedError);
     EXPECT_TRUE(shell.requests.empty());
     EXPECT_EQ(spooler.defaultPrinter, u"");
     EXPECT_EQ(spooler.CallCount(SpoolerOp::ClosePrinter), 0u);
@@ -147,7 +146,7 @@ TEST_F(QueueTest, AFailedCreationReportsTheErrorAndDoesNothingElse) {
 // a sound queue, one it can open again.
 TEST_F(QueueTest, TheNewQueueCanBeOpenedOnASpoolerThatRefusesAMissingDatatype) {
     spooler.nullDatatype = MemorySpooler::NullDatatype::Refused;
-    ASSERT_TRUE(CreatePrinterQueue(spooler, shell, owner, model).created);
+    ASSERT_TRUE(CreatePrinterQueue(spooler, shell, model).created);
     PrinterHandle printer = nullptr;
     EXPECT_TRUE(spooler.OpenPrinterW(u"A4 Printer", &printer, kPrinterAllAccess));
     spooler.ClosePrinter(printer);
@@ -155,7 +154,7 @@ TEST_F(QueueTest, TheNewQueueCanBeOpenedOnASpoolerThatRefusesAMissingDatatype) {
 
 TEST_F(QueueTest, ADefaultPrinterFailureGoesUnnoticed) {
     spooler.FailCall(SpoolerOp::SetDefaultPrinterW, 1801);
-    EXPECT_TRUE(CreatePrinterQueue(spooler, shell, owner, model).created);
+    EXPECT_TRUE(CreatePrinterQueue(spooler, shell, model).created);
     EXPECT_EQ(shell.requests.size(), 1u);
     EXPECT_EQ(spooler.OpenHandleCount(), 0u);
 }
@@ -212,26 +211,26 @@ TEST_F(QueueTest, SetPrinterPortStopsQuietlyAtEachFailure) {
 }
 
 TEST_F(QueueTest, PropertiesStartRundll32FromTheSystemFolderWithTheExactCommandLine) {
-    ShowPrinterProperties(shell, owner, u"A3 Printer");
+    ShowPrinterProperties(shell, u"A3 Printer");
     ASSERT_EQ(shell.requests.size(), 1u);
     const ShellRequest& request = shell.requests[0];
-    EXPECT_EQ(request.mask, 0x40u);
-    EXPECT_EQ(request.owner, owner);
-    EXPECT_EQ(request.verb, u"open");
     EXPECT_EQ(request.file, u"C:\\Windows\\system32\\rundll32.exe");
+    EXPECT_EQ(
+        ProcessCommandLine(request),
+        u"\"C:\\Windows\\system32\\rundll32.exe\"  printui.dll, PrintUIEntry /p /n\"A3 Printer\" ");
     EXPECT_EQ(request.parameters, u" printui.dll, PrintUIEntry /p /n\"A3 Printer\" ");
     EXPECT_EQ(request.directory, u"C:\\Windows\\system32");  // never the installer's folder
     EXPECT_EQ(request.show, 1);
 
     shell.systemFolder = u"D:\\WINNT\\system32\\";
-    ShowPrinterProperties(shell, owner, u"X");
+    ShowPrinterProperties(shell, u"X");
     EXPECT_EQ(shell.requests.back().file, u"D:\\WINNT\\system32\\rundll32.exe");
     EXPECT_EQ(shell.requests.back().directory, u"D:\\WINNT\\system32");
 }
 
 TEST_F(QueueTest, PropertiesStartNothingByBareNameWhenTheSystemFolderIsUnknown) {
     shell.systemFolder.clear();
-    ShowPrinterProperties(shell, owner, u"A4 Printer");
+    ShowPrinterProperties(shell, u"A4 Printer");
     EXPECT_TRUE(shell.requests.empty());
 }
 

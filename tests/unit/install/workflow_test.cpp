@@ -44,10 +44,8 @@ TEST(Workflow, ACleanRunRegistersTheDriverRecordAndCreatesTheQueueOnThePort) {
     const ShellRequest& certutil = world.shell.starts[0].request;
     EXPECT_TRUE(world.shell.starts[0].waited);
     EXPECT_EQ(certutil.file, u"C:\\Windows\\system32\\certutil.exe");
-    EXPECT_EQ(certutil.verb, u"open");
-    EXPECT_EQ(certutil.mask, kSeeMaskNoCloseProcess);
+    EXPECT_EQ(certutil.creationFlags, kCreateNoWindow);
     EXPECT_EQ(certutil.show, kSwHide);
-    EXPECT_EQ(certutil.owner, world.recorder.owner);
     EXPECT_EQ(certutil.parameters,
               u"-addstore \"TrustedPublisher\" \"" + std::u16string(kStaging) + u"znw.cer\"");
     EXPECT_EQ(world.shell.starts[1].request.file, u"C:\\Windows\\system32\\rundll32.exe");
@@ -242,11 +240,23 @@ TEST(Workflow, AStagingFolderAnotherUserCanChangeIsRefusedAndLeftAlone) {
             world.recorder.events,
             ElementsAre(u"button:off", u"log:Start install", u"tip:Failed to create directory",
                         u"log:Failed to create directory\uFF0Cpath=" + c.reported,
-                        u"log:The folder " + c.reported + u" is refused: " + c.why, u"button:on"));
+                        u"log:The folder " + c.reported + u" is refused: " + c.why, u"keep",
+                        u"button:on"));
         // Nothing was unpacked and nothing removed: the tree is as it was.
         EXPECT_EQ(world.files.Paths(), before);
         EXPECT_EQ(world.files.CallCount(FileOp::ExtractArchiveItem), 0u);
     }
+}
+
+TEST(Workflow, AFailedCreationUnderAnUnjudgedParentRemovesNothingByName) {
+    // "ZNWDriver" is absent when judged; a link to nowhere appears before it is made.
+    WorkflowWorld world;
+    world.files.beforeFirstCreation = [](MemoryStagingFiles& f) {
+        f.AddLink(u"C:\\Program Files (x86)\\ZNWDriver", u"C:\\Nowhere\\Later", true);
+    };
+    EXPECT_EQ(world.Run(), InstallOutcome::StagingNotCreated);
+    EXPECT_EQ(world.files.CallCount(FileOp::FindEntries), 0u);
+    EXPECT_EQ(world.files.CallCount(FileOp::RemoveDirectoryW), 0u);
 }
 
 TEST(Workflow, AnEarlierStagingFolderInATrustedParentIsMadeFresh) {
@@ -275,7 +285,8 @@ TEST(Workflow, ARefusedCertificateEndsTheRunBeforeItIsTrusted) {
     EXPECT_EQ(world.Run(), InstallOutcome::StagingNotFilled);
     ASSERT_FALSE(world.recorder.lines.empty());
     EXPECT_NE(world.recorder.lines.back().find(u"is the test certificate"), std::u16string::npos);
-    EXPECT_TRUE(world.shell.starts.empty());  // certutil never ran
+    EXPECT_EQ(world.recorder.events.end()[-3], u"keep");  // then the box, then the button
+    EXPECT_TRUE(world.shell.starts.empty());              // certutil never ran
 }
 
 }  // namespace

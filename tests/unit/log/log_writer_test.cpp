@@ -121,6 +121,16 @@ TEST(LogWriter, ALinkAtThePathSwitchesThatFileOffSilently) {
     EXPECT_THAT(platform.files["other.txt"], ElementsAre("[T2] [Info] fine"));
 }
 
+TEST(LogWriter, APathNoFileIsHeldForIsReportedOnceAndSwitchedOff) {
+    RecordingPlatform platform;
+    LogWriter writer(platform);
+    platform.outcomes["loose.txt"] = AppendOutcome::NotHeld;
+    writer.WriteEntry(LogLevel::Info, "loose.txt", "dropped");
+    writer.WriteEntry(LogLevel::Info, "loose.txt", "dropped too");
+    EXPECT_EQ(platform.appendCalls, 1);
+    EXPECT_EQ(platform.console, ErrorReport("[T2]", "Write log file failed!"));
+}
+
 TEST(LogWriter, SwitchOffStopsEntriesToThatPathOnly) {
     RecordingPlatform platform;
     LogWriter writer(platform);

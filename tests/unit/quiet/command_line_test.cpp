@@ -20,7 +20,8 @@ struct LineCase {
     const char16_t* log = u"";
 };
 
-constexpr RunMode I = RunMode::Install, U = RunMode::Uninstall, D = RunMode::Dialog;
+constexpr RunMode I = RunMode::Install, U = RunMode::Uninstall, D = RunMode::Dialog,
+                  R = RunMode::Rollback;
 
 const LineCase kLines[] = {
     {u"", D, nullptr, 0, u"", false, false, u""},
@@ -35,6 +36,8 @@ const LineCase kLines[] = {
      I, nullptr, 2, u"COM1:", false, false, u"C:\\l.txt"},
     {u"/quiet /model \"A4 Printer\" /port AUTO", I, nullptr, 0, u"", true, false, u""},
     {u"/uninstall /model \"a4 printer\"", U, nullptr, 0, u"", false, false, u""},
+    {u"/rollback /model \"a3 printer\" /log r.log", R, nullptr, 1, u"", false, false, u"r.log"},
+    {u"/rollback /uninstall /model \"A3 Printer\"", D, u"/check, /uninstall, /port, /default"},
     {u"/quiet /uninstall /model \"A3 Printer\" /log x.log", U, nullptr, 1, u"", false, false,
      u"x.log"},
     {u"/uninstall /quiet /model \"A3 Printer\" /norestart", U, nullptr, 1, u"", false, false, u""},
@@ -76,7 +79,7 @@ TEST(CommandLineTest, TableOfCommandLines) {
         }
         ASSERT_TRUE(parsed.valid) << Narrow(parsed.error);
         EXPECT_EQ(parsed.line.mode, c.mode);
-        if (c.mode == I || c.mode == U) {
+        if (c.mode == I || c.mode == U || c.mode == R) {
             EXPECT_EQ(parsed.line.model, c.model);
             EXPECT_EQ(parsed.line.port, c.port);
             EXPECT_EQ(parsed.line.portAuto, c.portAuto);
@@ -116,6 +119,12 @@ TEST(CommandLineTest, TableOfRunEndsAndExitCodes) {
         f.mode = RunMode::Uninstall;
         f.model = u"A4 Printer";
         f.end = std::move(end);
+        return f;
+    };
+    auto rollback = [&](EndState end, bool marked) {
+        RunFacts f = uninstall(std::move(end));
+        f.mode = RunMode::Rollback;
+        f.rollbackMarked = marked;
         return f;
     };
     RunFacts invalidAndLocked = install(installed);
@@ -180,6 +189,8 @@ TEST(CommandLineTest, TableOfRunEndsAndExitCodes) {
          })),
          1603},
         {"driver left", uninstall(with([](EndState& e) { e.queuesOnDriver = 0; })), 1603},
+        {"rollback, nothing marked", rollback(installed, false), 0},
+        {"rollback, marked, driver left", rollback(installed, true), 1603},
         {"queue left on the driver",
          uninstall(with([](EndState& e) { e.driverInstalled = false; })), 1603},
     };

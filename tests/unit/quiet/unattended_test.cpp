@@ -244,5 +244,27 @@ TEST(UnattendedTest, QuietInstallNamesDeletedQueuesAndTheEndCheckDecides) {
     }
 }
 
+TEST(UnattendedTest, TheRollbackRemovesOnlyWhatTheInstallMarkedAsItsOwn) {
+    MemoryCreationMarks marks;
+    std::vector<std::u16string> lines;
+    const RunReporter report = [&](std::u16string_view line) { lines.emplace_back(line); };
+    int removals = 0;
+    const auto remove = [&] { ++removals; };
+    EXPECT_TRUE(MarkCreation(marks, u"A4 Printer", /*queueExists=*/true, report));
+    EXPECT_FALSE(RollBackInstall(marks, u"A4 Printer", remove, report));  // there before
+    EXPECT_TRUE(MarkCreation(marks, u"A4 Printer", /*queueExists=*/false, report));
+    EXPECT_TRUE(RollBackInstall(marks, u"A4 Printer", remove, report));
+    EXPECT_FALSE(RollBackInstall(marks, u"A4 Printer", remove, report));  // cleared
+    EXPECT_EQ(removals, 1);
+    // A mark an earlier run left is cleared when the queue stands; one that cannot be written
+    // fails.
+    marks.marks = {u"A3 Printer"};
+    EXPECT_TRUE(MarkCreation(marks, u"A3 Printer", true, report));
+    EXPECT_TRUE(marks.marks.empty());
+    marks.writable = false;
+    EXPECT_FALSE(MarkCreation(marks, u"A3 Printer", false, report));
+    EXPECT_NE(lines.back().find(u"cannot be written"), std::u16string::npos);
+}
+
 }  // namespace
 }  // namespace tde

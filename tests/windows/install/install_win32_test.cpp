@@ -109,7 +109,7 @@ TEST_F(InstallWin32Test, BothDriverQueriesSeeTheRegisteredDriver) {
 
 TEST_F(InstallWin32Test, ACreatedQueueIsFoundByItsExactNameAndListedWithItsDriver) {
     EXPECT_FALSE(IsPrinterInstalled(*spooler, model.queueName));
-    QueueCreation created = CreatePrinterQueue(*spooler, shell, nullptr, model);
+    QueueCreation created = CreatePrinterQueue(*spooler, shell, model);
     ASSERT_TRUE(created.created) << created.error;
     EXPECT_TRUE(IsPrinterInstalled(*spooler, model.queueName));
     EXPECT_FALSE(IsPrinterInstalled(*spooler, u"tde wine install queue"));
@@ -132,7 +132,7 @@ TEST_F(InstallWin32Test, ACreatedQueueIsFoundByItsExactNameAndListedWithItsDrive
 }
 
 TEST_F(InstallWin32Test, SetPrinterPortMovesTheQueueAndNothingElse) {
-    ASSERT_TRUE(CreatePrinterQueue(*spooler, shell, nullptr, model).created);
+    ASSERT_TRUE(CreatePrinterQueue(*spooler, shell, model).created);
     QueueSettings before = ReadQueue(kQueueName);
     ASSERT_TRUE(before.read);
     SetPrinterPort(*spooler, model.queueName, ports[1]);
@@ -159,17 +159,17 @@ TEST_F(InstallWin32Test, SetPrinterPortMovesTheQueueAndNothingElse) {
 TEST_F(InstallWin32Test, TheNewQueueBecomesTheDefaultPrinterOnlyWhenAsked) {
     test::DefaultPrinterGuard keepDefault;
     std::wstring previous = test::DefaultPrinter();
-    ASSERT_TRUE(CreatePrinterQueue(*spooler, shell, nullptr, model).created);
+    ASSERT_TRUE(CreatePrinterQueue(*spooler, shell, model).created);
     EXPECT_EQ(test::DefaultPrinter(), previous);
     DeletePrinterQueues(*spooler, *CreateWin32Clock(), {model.queueName});
 
     model.makeDefault = 1;
-    ASSERT_TRUE(CreatePrinterQueue(*spooler, shell, nullptr, model).created);
+    ASSERT_TRUE(CreatePrinterQueue(*spooler, shell, model).created);
     EXPECT_EQ(test::DefaultPrinter(), kQueueName);
 }
 
 TEST_F(InstallWin32Test, DeletedQueuesAreGoneAfterTheirPauses) {
-    ASSERT_TRUE(CreatePrinterQueue(*spooler, shell, nullptr, model).created);
+    ASSERT_TRUE(CreatePrinterQueue(*spooler, shell, model).created);
     FakeClock clock;
     DeletePrinterQueues(*spooler, clock, {u"TDE Wine No Such Queue", model.queueName});
     EXPECT_FALSE(IsPrinterInstalled(*spooler, model.queueName));
@@ -180,7 +180,7 @@ TEST_F(InstallWin32Test, DeletedQueuesAreGoneAfterTheirPauses) {
 
 TEST_F(InstallWin32Test, AFailedCreationReportsTheSpoolersError) {
     model.driverName = u"TDE Wine No Such Driver";
-    QueueCreation created = CreatePrinterQueue(*spooler, shell, nullptr, model);
+    QueueCreation created = CreatePrinterQueue(*spooler, shell, model);
     EXPECT_FALSE(created.created);
     EXPECT_EQ(created.error, kErrorUnknownPrinterDriver);
     EXPECT_TRUE(shell.requests.empty());
@@ -249,7 +249,7 @@ TEST(ShellWin32Test, PropertiesStartTheSystemsRundll32NotAPlantedOne) {
 
     Win32Shell shell;
     shell.keepProcess = true;
-    ShowPrinterProperties(shell, nullptr, u"TDE Wine No Such Queue");
+    ShowPrinterProperties(shell, u"TDE Wine No Such Queue");
     HANDLE process = static_cast<HANDLE>(shell.TakeProcess());
     ASSERT_NE(process, nullptr) << "nothing was started";
     wchar_t image[MAX_PATH] = {};

@@ -11,8 +11,6 @@ TEST(QuietShellTest, WaitsAtMostItsLimitAndStartsNoPropertiesWindow) {
     std::vector<std::u16string> lines;
     const RunReporter report = [&](std::u16string_view line) { lines.emplace_back(line); };
     ShellRequest request;
-    request.mask = kSeeMaskNoCloseProcess;
-    request.verb = u"open";
     request.show = kSwHide;
 
     // ping waits a second between its echoes: about three seconds against a limit of 0.3.
