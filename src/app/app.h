@@ -2,7 +2,7 @@
 // compiled-in printer model catalogue (catalogue.h, portable).
 #pragma once
 
-#include "app/catalogue.h"
+#include "install/catalogue.h"
 
 #ifdef _WIN32
 #include <windows.h>

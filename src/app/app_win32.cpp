@@ -1,6 +1,7 @@
 #include "app/app.h"
 #include "app/main_dialog.h"
 #include "archive/archive.h"
+#include "base/win32.h"
 #include "text/text.h"
 
 #include <commctrl.h>
@@ -10,10 +11,7 @@ namespace tde {
 const wchar_t kProductVersion[] = L"V1.0.14";
 
 RestartRegistrar SystemRestartRegistrar() {
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    return kernel == nullptr ? nullptr
-                             : reinterpret_cast<RestartRegistrar>(reinterpret_cast<void*>(
-                                   GetProcAddress(kernel, "RegisterApplicationRestart")));
+    return SystemFunction<RestartRegistrar>(L"kernel32.dll", "RegisterApplicationRestart");
 }
 
 bool CTarnDovEzuvarApp::InitInstance() {

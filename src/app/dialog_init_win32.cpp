@@ -1,5 +1,7 @@
 #include "app/app.h"
 #include "app/resource_ids.h"
+#include "base/utf8.h"
+#include "base/win32.h"
 
 #include <cstring>
 #include <string>
@@ -22,15 +24,6 @@ UINT CurrentMessage(WORD message) {
         default:
             return message;
     }
-}
-
-std::wstring FromUtf8(const char* text, int length) {
-    int units = MultiByteToWideChar(CP_UTF8, 0, text, length, nullptr, 0);
-    std::wstring wide(units > 0 ? units : 0, L'\0');
-    if (units > 0) {
-        MultiByteToWideChar(CP_UTF8, 0, text, length, wide.data(), units);
-    }
-    return wide;
 }
 
 }  // namespace
@@ -68,10 +61,9 @@ bool ExecuteDialogInit(HWND dialog, HINSTANCE instance, int templateId) {
             return false;
         }
         const char* text = reinterpret_cast<const char*>(data + pos);
-        int textLength = static_cast<int>(strnlen(text, length));
-        std::wstring wide = FromUtf8(text, textLength);
+        const std::u16string entry = Utf8ToUtf16(std::string_view(text, strnlen(text, length)));
         SendDlgItemMessageW(dialog, control, CurrentMessage(message), 0,
-                            reinterpret_cast<LPARAM>(wide.c_str()));
+                            reinterpret_cast<LPARAM>(AsWide(entry)));
         pos += length;
     }
     return false;

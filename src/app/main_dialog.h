@@ -1,7 +1,7 @@
 // The installer's one window (dialog template 102) and its About box (100).
 #pragma once
 
-#include "app/catalogue.h"
+#include "install/catalogue.h"
 #include "install/workflow.h"
 
 #include <windows.h>
@@ -32,7 +32,8 @@ class CTarnDovEzuvarDlg {
     void OnSelect32Bit();
     void OnSelect64Bit();
     void OnExit();
-    void OnUsbPortDetect();  // usb_detect_win32.cpp
+    void OnUsbPortDetect();   // usb_detect_win32.cpp
+    void OnNetworkPrinter();  // network_printer_win32.cpp
     void OnLanguageChanged();
     void ApplyLanguageTexts();
     void FillModelCombo();

@@ -2,6 +2,8 @@
 
 #include "app/app.h"
 #include "app/resource_ids.h"
+#include "base/win32.h"
+#include "install/catalogue.h"
 #include "ports/ports.h"
 #include "spooler/spooler.h"
 #include "system/system.h"
@@ -10,14 +12,6 @@
 #include <string>
 
 namespace tde {
-
-namespace {
-
-const wchar_t* Wide(const std::u16string& text) {
-    return reinterpret_cast<const wchar_t*>(text.c_str());
-}
-
-}  // namespace
 
 CTarnDovEzuvarDlg::CTarnDovEzuvarDlg(HINSTANCE instance)
     : instance_(instance), icon_(LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP))) {}
@@ -75,6 +69,8 @@ BOOL CTarnDovEzuvarDlg::OnInitDialog() {
             AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
             AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about);
         }
+        // Its text follows the language (ApplyLanguageTexts).
+        AppendMenuW(menu, MF_STRING, IDM_NETWORK_PRINTER, L"");
     }
     SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
@@ -107,10 +103,12 @@ BOOL CTarnDovEzuvarDlg::OnInitDialog() {
 
 void CTarnDovEzuvarDlg::ApplyLanguageTexts() {
     const TextTable& texts = GetTextTable();
-    SetWindowTextW(window_, Wide(WindowCaption(texts)));
+    SetWindowTextW(window_, AsWide(WindowCaption(texts)));
     for (const CaptionKey& caption : DialogCaptionKeys()) {
-        SetDlgItemTextW(window_, caption.controlId, Wide(texts.GetText(caption.key)));
+        SetDlgItemTextW(window_, caption.controlId, AsWide(texts.GetText(caption.key)));
     }
+    ModifyMenuW(GetSystemMenu(window_, FALSE), IDM_NETWORK_PRINTER, MF_BYCOMMAND | MF_STRING,
+                IDM_NETWORK_PRINTER, AsWide(texts.GetText(textkey::kNetMenu)));
 }
 
 // The new texts merge into the table; the language of system messages stays.
@@ -124,18 +122,24 @@ void CTarnDovEzuvarDlg::FillModelCombo() {
     HWND combo = GetDlgItem(window_, IDC_MODEL);
     for (size_t i = 0; i < catalogue.modelNames.size(); ++i) {
         SendMessageW(combo, CB_INSERTSTRING, i,
-                     reinterpret_cast<LPARAM>(Wide(catalogue.modelNames[i].displayName)));
+                     reinterpret_cast<LPARAM>(AsWide(catalogue.modelNames[i].displayName)));
     }
     SendMessageW(combo, CB_SETCURSEL, 0, 0);
 }
 
 bool CTarnDovEzuvarDlg::OnSysCommand(UINT command) {
-    if ((command & 0xFFF0) != IDM_ABOUTBOX) {
-        return false;  // move, close, minimise and the rest
+    switch (command & 0xFFF0) {
+        case IDM_ABOUTBOX: {
+            CAboutDlg about(instance_);
+            about.DoModal(window_);
+            return true;
+        }
+        case IDM_NETWORK_PRINTER:
+            OnNetworkPrinter();
+            return true;
+        default:
+            return false;  // move, close, minimise and the rest
     }
-    CAboutDlg about(instance_);
-    about.DoModal(window_);
-    return true;
 }
 
 void CTarnDovEzuvarDlg::OnPaint() {
@@ -210,7 +214,7 @@ INT_PTR CAboutDlg::DoModal(HWND owner) {
 INT_PTR CALLBACK CAboutDlg::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
         case WM_INITDIALOG: {
-            SetWindowTextW(window, Wide(WindowCaption(GetTextTable())));
+            SetWindowTextW(window, AsWide(WindowCaption(GetTextTable())));
             std::wstring version = std::wstring(L"DovEzuvar\xFF0C") + kProductVersion;
             SetDlgItemTextW(window, IDC_ABOUT_VERSION, version.c_str());
             return TRUE;

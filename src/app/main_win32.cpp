@@ -1,4 +1,5 @@
 #include "app/app.h"
+#include "base/win32.h"
 #include "quiet/quiet.h"
 #include "spooler/spooler.h"
 

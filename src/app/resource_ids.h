@@ -5,6 +5,7 @@
 #define IDD_ABOUTBOX 100
 #define IDS_ABOUTBOX 101
 #define IDD_MAIN 102
+#define IDD_NETWORK_PRINTER 103
 #define IDR_DRIVER_ARCHIVE 129
 
 #define IDC_INSTALL 1000
@@ -26,8 +27,14 @@
 // About box: the version text.
 #define IDC_ABOUT_VERSION 1002
 
-// System-menu command of the About item.
+// Network-printer dialog: the label, the address and the status line.
+#define IDC_NET_LABEL 1020
+#define IDC_NET_ADDRESS 1021
+#define IDC_NET_STATUS 1022
+
+// System-menu commands of the About and the network-printer items.
 #define IDM_ABOUTBOX 0x0010
+#define IDM_NETWORK_PRINTER 0x0020
 
 // Resource type of dialog initialisation data (control messages to send at creation).
 #define RT_DLGINIT_DATA 240

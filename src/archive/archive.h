@@ -4,6 +4,8 @@
 // extraction of one archive item to disk.
 #pragma once
 
+#include "base/handles.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -116,9 +118,6 @@ enum class ResourceSource : int32_t {
     ModuleResource = 3,
     ArchiveInModule = 4,
 };
-
-// A module handle (HMODULE on Windows), opaque to portable code.
-using ModuleHandle = void*;
 
 // Process-wide resource settings. Used from the main thread only.
 class CUiResources {

@@ -2,6 +2,7 @@
 
 #include "archive/names.h"
 #include "archive/platform.h"
+#include "base/utf8.h"
 
 namespace tde {
 

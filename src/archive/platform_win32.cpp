@@ -5,13 +5,11 @@
 
 #include "archive/platform.h"
 
+#include "base/win32.h"
+
 namespace tde {
 
 namespace {
-
-const wchar_t* Wide(const std::u16string& text) {
-    return reinterpret_cast<const wchar_t*>(text.c_str());
-}
 
 class Win32ResourcePlatform : public ResourcePlatform {
   public:
@@ -37,27 +35,14 @@ class Win32ResourcePlatform : public ResourcePlatform {
         return bytes != nullptr && length != 0;
     }
 
-    std::string ToAnsi(std::u16string_view text) override {
-        if (text.empty()) {
-            return {};
-        }
-        const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
-        const int units = static_cast<int>(text.size());
-        const int n = WideCharToMultiByte(CP_ACP, 0, wide, units, nullptr, 0, nullptr, nullptr);
-        if (n <= 0) {
-            return {};
-        }
-        std::string narrow(static_cast<size_t>(n), '\0');
-        WideCharToMultiByte(CP_ACP, 0, wide, units, narrow.data(), n, nullptr, nullptr);
-        return narrow;
-    }
+    std::string ToAnsi(std::u16string_view text) override { return tde::ToAnsi(text); }
 
     FileReadResult ReadWholeFile(std::u16string_view path, uint32_t maxSize,
                                  std::vector<uint8_t>& bytes) override {
         bytes.clear();
         const std::u16string name(path);
-        HANDLE file = CreateFileW(Wide(name), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileW(AsWide(name), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             return FileReadResult::OpenFailed;
         }
@@ -87,15 +72,15 @@ class Win32ResourcePlatform : public ResourcePlatform {
         const std::u16string name(path);
         const std::u16string security(sddl);
         PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(Wide(security), SDDL_REVISION_1,
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(AsWide(security), SDDL_REVISION_1,
                                                                   &descriptor, nullptr)) {
             return false;
         }
         // Never written through: DeleteFileW removes a link itself (or this hard
         // link's name), and CREATE_NEW fails on whatever stands there again.
-        ::DeleteFileW(Wide(name));
+        ::DeleteFileW(AsWide(name));
         SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-        HANDLE file = CreateFileW(Wide(name), GENERIC_WRITE, 0, &attributes, CREATE_NEW,
+        HANDLE file = CreateFileW(AsWide(name), GENERIC_WRITE, 0, &attributes, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         const DWORD created = GetLastError();
         LocalFree(descriptor);

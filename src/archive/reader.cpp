@@ -12,6 +12,7 @@
 #include "archive/archive.h"
 #include "archive/names.h"
 #include "archive/zip_crypto.h"
+#include "base/utf8.h"
 
 namespace tde {
 

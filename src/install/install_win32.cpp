@@ -1,4 +1,6 @@
 #include "install/install.h"
+
+#include "base/win32.h"
 #include "spooler/spooler.h"
 
 #include <windows.h>
@@ -16,10 +18,6 @@ static_assert(offsetof(ServiceStatusProcess, dwServiceFlags) ==
 
 namespace {
 
-const wchar_t* Wide(const std::u16string& text) {
-    return reinterpret_cast<const wchar_t*>(text.c_str());
-}
-
 class Win32Clock final : public Clock {
   public:
     uint32_t TickCount() override { return GetTickCount(); }
@@ -36,13 +34,9 @@ class Win32Clock final : public Clock {
 // shell32 brings a good part of the shell with it when it loads, which made
 // start-up measurably slower; only an installation run needs it (for the Program
 // Files folder), so it is loaded from the system folder on first use.
-template <typename Fn>
-Fn ShellFunction(const char* name) {
-    static HMODULE shell = static_cast<HMODULE>(LoadSystemLibrary(L"shell32.dll"));
-    if (shell == nullptr) {
-        return nullptr;
-    }
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(shell, name)));
+ModuleHandle Shell32() {
+    static const ModuleHandle shell = LoadSystemLibrary(L"shell32.dll");
+    return shell;
 }
 
 SC_HANDLE Native(ServiceHandle handle) {
@@ -112,7 +106,8 @@ std::u16string Win32Shell::SystemFolder() {
 
 std::u16string Win32Shell::ProgramFilesFolder() {
     wchar_t path[MAX_PATH] = {};
-    auto getFolder = ShellFunction<decltype(&::SHGetSpecialFolderPathW)>("SHGetSpecialFolderPathW");
+    auto getFolder =
+        SystemFunction<decltype(&::SHGetSpecialFolderPathW)>(Shell32(), "SHGetSpecialFolderPathW");
     if (getFolder == nullptr || !getFolder(nullptr, path, CSIDL_PROGRAM_FILES, FALSE)) {
         return std::u16string();
     }
@@ -135,9 +130,9 @@ bool StartRequest(const ShellRequest& request, HANDLE* process) {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(request.show);
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(Wide(request.file), reinterpret_cast<wchar_t*>(commandLine.data()), nullptr,
-                        nullptr, FALSE, request.creationFlags, nullptr,
-                        request.directory.empty() ? nullptr : Wide(request.directory), &startup,
+    if (!CreateProcessW(AsWide(request.file), reinterpret_cast<wchar_t*>(commandLine.data()),
+                        nullptr, nullptr, FALSE, request.creationFlags, nullptr,
+                        request.directory.empty() ? nullptr : AsWide(request.directory), &startup,
                         &info)) {
         return false;
     }

@@ -5,7 +5,7 @@ namespace tde {
 namespace {
 
 LockState FromError(uint32_t error) {
-    return error == kLockErrorAccessDenied ? LockState::AccessDenied : LockState::Failed;
+    return error == kErrorAccessDenied ? LockState::AccessDenied : LockState::Failed;
 }
 
 }  // namespace
@@ -21,9 +21,9 @@ LockState TakeInstallerLock(LockSystem& system) {
         bool open = false;
         for (int attempt = 0; attempt < kAttempts && !open; ++attempt) {
             uint32_t error = system.CreateNamespace();
-            if (error == kLockErrorAlreadyExists) {
+            if (error == kErrorAlreadyExists) {
                 error = system.OpenNamespace();
-                if (error != 0 && error != kLockErrorAccessDenied) {
+                if (error != 0 && error != kErrorAccessDenied) {
                     continue;
                 }
             }
@@ -37,7 +37,7 @@ LockState TakeInstallerLock(LockSystem& system) {
         }
     }
     const uint32_t error = system.CreateLockMutex();
-    if (error != 0 && error != kLockErrorAlreadyExists) {
+    if (error != 0 && error != kErrorAlreadyExists) {
         return FromError(error);
     }
     switch (system.WaitForMutex()) {
@@ -58,9 +58,9 @@ uint32_t MemoryInstallerLock::CreateLockMutex() {
         case LockState::Taken:
             return 0;
         case LockState::HeldElsewhere:
-            return kLockErrorAlreadyExists;
+            return kErrorAlreadyExists;
         case LockState::AccessDenied:
-            return kLockErrorAccessDenied;
+            return kErrorAccessDenied;
         case LockState::Failed:
             break;
     }

@@ -2,6 +2,8 @@
 // SYSTEM, another in a user's session and the dialog's install run all see it.
 #pragma once
 
+#include "base/errors.h"
+
 #include <cstdint>
 
 namespace tde {
@@ -18,9 +20,6 @@ inline constexpr wchar_t kInstallerLockName[] = L"Global\\TarnDovEzuvar.Installe
 // The namespace and the mutex alike: without a descriptor any process may open
 // an existing namespace.
 inline constexpr wchar_t kInstallerLockSecurity[] = L"D:P(A;;GA;;;BA)(A;;GA;;;SY)";
-
-inline constexpr uint32_t kLockErrorAccessDenied = 5;
-inline constexpr uint32_t kLockErrorAlreadyExists = 183;
 
 enum class LockState {
     Taken,          // held by this process until the lock object goes

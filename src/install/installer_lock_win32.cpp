@@ -1,5 +1,7 @@
 #include "install/installer_lock.h"
 
+#include "base/win32.h"
+
 #include <windows.h>
 #include <sddl.h>
 
@@ -30,24 +32,19 @@ struct NamespaceApi {
     }
 };
 
-template <typename Fn>
-Fn Lookup(HMODULE module, const char* name) {
-    return module == nullptr
-               ? nullptr
-               : reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 const NamespaceApi& Api() {
     static const NamespaceApi api = [] {
         HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
         NamespaceApi found;
-        found.createBoundary = Lookup<CreateBoundaryFn>(kernel, "CreateBoundaryDescriptorW");
-        found.addSid = Lookup<AddSidFn>(kernel, "AddSIDToBoundaryDescriptor");
-        found.addLabel = Lookup<AddSidFn>(kernel, "AddIntegrityLabelToBoundaryDescriptor");
-        found.deleteBoundary = Lookup<DeleteBoundaryFn>(kernel, "DeleteBoundaryDescriptor");
-        found.createNamespace = Lookup<CreateNamespaceFn>(kernel, "CreatePrivateNamespaceW");
-        found.openNamespace = Lookup<OpenNamespaceFn>(kernel, "OpenPrivateNamespaceW");
-        found.closeNamespace = Lookup<CloseNamespaceFn>(kernel, "ClosePrivateNamespace");
+        found.createBoundary =
+            SystemFunction<CreateBoundaryFn>(kernel, "CreateBoundaryDescriptorW");
+        found.addSid = SystemFunction<AddSidFn>(kernel, "AddSIDToBoundaryDescriptor");
+        found.addLabel = SystemFunction<AddSidFn>(kernel, "AddIntegrityLabelToBoundaryDescriptor");
+        found.deleteBoundary = SystemFunction<DeleteBoundaryFn>(kernel, "DeleteBoundaryDescriptor");
+        found.createNamespace =
+            SystemFunction<CreateNamespaceFn>(kernel, "CreatePrivateNamespaceW");
+        found.openNamespace = SystemFunction<OpenNamespaceFn>(kernel, "OpenPrivateNamespaceW");
+        found.closeNamespace = SystemFunction<CloseNamespaceFn>(kernel, "ClosePrivateNamespace");
         return found;
     }();
     return api;
@@ -151,7 +148,7 @@ uint32_t Win32InstallerLock::CreateLockMutex() {
         return error == 0 ? ERROR_INVALID_HANDLE : error;
     }
     mutex_ = mutex;
-    return error == ERROR_ALREADY_EXISTS ? kLockErrorAlreadyExists : 0;
+    return error == ERROR_ALREADY_EXISTS ? kErrorAlreadyExists : 0;
 }
 
 LockWait Win32InstallerLock::WaitForMutex() {

@@ -1,26 +1,11 @@
 #include "install/service.h"
 
+#include "base/collation.h"
+
 namespace tde {
 
-void MemoryServiceControl::FailCall(ServiceOp op, uint32_t error, uint32_t onCall) {
-    faults_.Add(op, error, onCall);
-}
-
-size_t MemoryServiceControl::CallCount(ServiceOp op) const {
-    size_t n = 0;
-    for (ServiceOp call : calls_) {
-        n += call == op ? 1 : 0;
-    }
-    return n;
-}
-
 bool MemoryServiceControl::Begin(ServiceOp op) {
-    calls_.push_back(op);
-    std::optional<uint32_t> error = faults_.Check(op);
-    if (error) {
-        lastError_ = *error;
-    }
-    return error.has_value();
+    return log_.Begin(op, lastError_);
 }
 
 bool MemoryServiceControl::Fail(uint32_t error) {

@@ -7,9 +7,6 @@ namespace tde {
 
 namespace {
 
-constexpr uint32_t kErrorAccessDenied = 5;
-constexpr uint32_t kErrorDirNotEmpty = 145;
-
 char16_t Lower(char16_t c) {
     return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
 }
@@ -139,17 +136,8 @@ std::vector<std::u16string> MemoryStagingFiles::PathsBelow(std::u16string_view f
     return paths;
 }
 
-size_t MemoryStagingFiles::CallCount(FileOp op) const {
-    return static_cast<size_t>(std::count(calls_.begin(), calls_.end(), op));
-}
-
 bool MemoryStagingFiles::Begin(FileOp op) {
-    calls_.push_back(op);
-    if (std::optional<uint32_t> error = faults_.Check(op)) {
-        lastError_ = *error;
-        return true;
-    }
-    return false;
+    return log_.Begin(op, lastError_);
 }
 
 bool MemoryStagingFiles::Fail(uint32_t error) {

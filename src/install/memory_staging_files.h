@@ -4,7 +4,7 @@
 #pragma once
 
 #include "install/staging.h"
-#include "spooler/fault_plan.h"
+#include "base/fault_plan.h"
 
 #include <functional>
 #include <map>
@@ -25,7 +25,7 @@ enum class FileOp {
 
 class MemoryStagingFiles final : public StagingFiles {
   public:
-    static constexpr uint32_t kEveryCall = FaultPlan<FileOp>::kEveryCall;
+    static constexpr uint32_t kEveryCall = FaultLog<FileOp>::kEveryCall;
     static constexpr std::u16string_view kAdministrators = u"Administrators";
 
     struct Node {
@@ -63,12 +63,12 @@ class MemoryStagingFiles final : public StagingFiles {
     std::vector<std::u16string> PathsBelow(std::u16string_view folder) const;
 
     void FailCall(FileOp op, uint32_t error, uint32_t onCall = 1) {
-        faults_.Add(op, error, onCall);
+        log_.FailCall(op, error, onCall);
     }
-    const std::vector<FileOp>& Calls() const { return calls_; }
+    const std::vector<FileOp>& Calls() const { return log_.Calls(); }
     // The folders created and judged, normalised, in call order.
     std::vector<std::pair<FileOp, std::u16string>> folderCalls;
-    size_t CallCount(FileOp op) const;
+    size_t CallCount(FileOp op) const { return log_.CallCount(op); }
 
     std::string ToNarrow(std::u16string_view text) override;
     bool GetCurrentDirectoryA(std::string& path) override;
@@ -99,8 +99,7 @@ class MemoryStagingFiles final : public StagingFiles {
     bool ParentIsFolder(const std::u16string& normalised) const;
 
     std::map<std::u16string, Node> nodes_;
-    std::vector<FileOp> calls_;
-    FaultPlan<FileOp> faults_;
+    FaultLog<FileOp> log_;
     uint32_t lastError_ = 0;
 };
 

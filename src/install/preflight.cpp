@@ -1,5 +1,6 @@
 #include "install/preflight.h"
 
+#include "base/collation.h"
 #include "install/driver.h"
 #include "install/staging.h"
 

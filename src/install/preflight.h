@@ -5,6 +5,7 @@
 #pragma once
 
 #include "archive/archive.h"
+#include "base/errors.h"
 #include "install/clock.h"
 #include "install/model.h"
 #include "install/service.h"

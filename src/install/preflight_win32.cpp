@@ -1,5 +1,7 @@
 #include "install/preflight.h"
 
+#include "base/win32.h"
+
 #include <windows.h>
 
 namespace tde {
@@ -87,10 +89,7 @@ class Win32PreflightQueries final : public PreflightQueries {
     std::optional<uint32_t> BuildNumber() override {
         // GetVersionExW is capped at 6.2 by the manifest; ntdll tells the truth.
         using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
-        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        auto get = ntdll ? reinterpret_cast<RtlGetVersionFn>(
-                               reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")))
-                         : nullptr;
+        auto get = SystemFunction<RtlGetVersionFn>(L"ntdll.dll", "RtlGetVersion");
         OSVERSIONINFOW version = {};
         version.dwOSVersionInfoSize = sizeof version;
         if (get == nullptr || get(&version) != 0) {

@@ -1,5 +1,7 @@
 #include "install/queries.h"
 
+#include "base/collation.h"
+
 namespace tde {
 
 namespace {

@@ -1,6 +1,8 @@
 // The spooler service restart over the service control manager.
 #pragma once
 
+#include "base/errors.h"
+#include "base/handles.h"
 #include "install/clock.h"
 #include "spooler/spooler.h"
 
@@ -11,9 +13,6 @@
 #include <vector>
 
 namespace tde {
-
-struct ServiceHandleTag;
-using ServiceHandle = ServiceHandleTag*;
 
 // The layout of SERVICE_STATUS_PROCESS (36 bytes).
 struct ServiceStatusProcess {
@@ -35,10 +34,6 @@ inline constexpr uint32_t kServiceRunning = 4;
 inline constexpr uint32_t kServiceControlStop = 1;
 inline constexpr uint32_t kScManagerAllAccess = 0xF003F;
 inline constexpr uint32_t kServiceAllAccess = 0xF01FF;
-inline constexpr uint32_t kErrorServiceAlreadyRunning = 1056;
-inline constexpr uint32_t kErrorServiceDoesNotExist = 1060;
-inline constexpr uint32_t kErrorServiceNotActive = 1062;
-inline constexpr uint32_t kErrorAccessDenied = 5;
 inline constexpr uint32_t kServiceWaitLimitMs = 30000;
 inline constexpr uint32_t kServicePollMs = 1000;
 
@@ -73,7 +68,7 @@ enum class ServiceOp {
 class MemoryServiceControl final : public ServiceControl {
   public:
     static constexpr uint32_t kNever = 0xFFFFFFFF;
-    static constexpr uint32_t kEveryCall = FaultPlan<ServiceOp>::kEveryCall;
+    static constexpr uint32_t kEveryCall = FaultLog<ServiceOp>::kEveryCall;
 
     struct Service {
         std::u16string name;
@@ -86,9 +81,11 @@ class MemoryServiceControl final : public ServiceControl {
 
     std::vector<Service> services;
 
-    void FailCall(ServiceOp op, uint32_t error, uint32_t onCall = 1);
-    const std::vector<ServiceOp>& Calls() const { return calls_; }
-    size_t CallCount(ServiceOp op) const;
+    void FailCall(ServiceOp op, uint32_t error, uint32_t onCall = 1) {
+        log_.FailCall(op, error, onCall);
+    }
+    const std::vector<ServiceOp>& Calls() const { return log_.Calls(); }
+    size_t CallCount(ServiceOp op) const { return log_.CallCount(op); }
     size_t OpenHandleCount() const { return handles_.size(); }
     // The service's state now, after any pending change has had its time.
     uint32_t StateOf(std::u16string_view name);
@@ -121,8 +118,7 @@ class MemoryServiceControl final : public ServiceControl {
     void Advance(size_t index);
 
     Clock& clock_;
-    std::vector<ServiceOp> calls_;
-    FaultPlan<ServiceOp> faults_;
+    FaultLog<ServiceOp> log_;
     std::vector<Handle> handles_;
     std::vector<Pending> pending_;
     std::vector<uint32_t> queryTimes_;

@@ -1,7 +1,7 @@
 // Starting other programs (certutil, rundll32) and the shell's folders.
 #pragma once
 
-#include "spooler/spooler.h"
+#include "base/handles.h"
 
 #include <cstdint>
 #include <string>

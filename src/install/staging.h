@@ -3,6 +3,7 @@
 // file-operations interface (Win32 or in memory).
 #pragma once
 
+#include "base/errors.h"
 #include "install/model.h"
 #include "install/shell.h"
 
@@ -17,10 +18,6 @@ inline constexpr std::u16string_view kStagingSuffix = u"\\ZNWDriver\\DovEzuvar\\
 inline constexpr std::u16string_view kFallbackStagingFolder = u"C:\\ZNWDriver\\DovEzuvar\\";
 // The buffer CreateDirectoryPath copies its argument into.
 inline constexpr size_t kDirectoryPathBufferBytes = 260;
-
-inline constexpr uint32_t kErrorPathNotFound = 3;
-inline constexpr uint32_t kErrorInvalidData = 13;
-inline constexpr uint32_t kErrorAlreadyExists = 183;
 
 // One entry of a folder listing ("." and ".." left out).
 struct FolderEntry {

@@ -2,6 +2,7 @@
 
 #include "archive/archive.h"
 #include "archive/names.h"
+#include "base/win32.h"
 
 #include <windows.h>
 #include <aclapi.h>
@@ -14,10 +15,6 @@ namespace tde {
 
 namespace {
 
-std::wstring Wide(std::u16string_view text) {
-    return std::wstring(text.begin(), text.end());
-}
-
 // Wine gives every file the prefix's user as owner, with SYSTEM and that user
 // in the DACL, whatever descriptor the creator passed. A test build run under
 // Wine counts that user as Administrators, or no run could pass there; a
@@ -25,8 +22,7 @@ std::wstring Wide(std::u16string_view text) {
 bool IsWineTestUser(PSID sid) {
 #ifdef TDE_TEST_BUILD
     static const bool underWine = [] {
-        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+        return FunctionAddress(L"ntdll.dll", "wine_get_version") != nullptr;
     }();
     if (!underWine) {
         return false;
@@ -97,18 +93,7 @@ std::string Hex(const BYTE* bytes, DWORD size) {
 }  // namespace
 
 std::string Win32StagingFiles::ToNarrow(std::u16string_view text) {
-    if (text.empty()) {
-        return std::string();
-    }
-    const std::wstring wide = Wide(text);
-    int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
-                                   0, nullptr, nullptr);
-    std::string narrow(size > 0 ? size : 0, '\0');
-    if (size > 0) {
-        WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(),
-                            size, nullptr, nullptr);
-    }
-    return narrow;
+    return ToAnsi(text);
 }
 
 bool Win32StagingFiles::GetCurrentDirectoryA(std::string& path) {

@@ -1,5 +1,6 @@
 #include "install/workflow_win32.h"
 
+#include "base/win32.h"
 #include "log/log.h"
 
 #include <windows.h>
@@ -7,14 +8,6 @@
 #include <cstdio>
 
 namespace tde {
-
-namespace {
-
-std::wstring Wide(std::u16string_view text) {
-    return std::wstring(text.begin(), text.end());
-}
-
-}  // namespace
 
 Win32Machine::Win32Machine()
     : spooler(CreateWin32Spooler()),

@@ -3,6 +3,7 @@
 // them go through the table of held handles and its lock, which nothing else
 // may reach.
 #include "log/log.h"
+#include "base/win32.h"
 #include "log/log_file_win32.h"
 
 #include <windows.h>
@@ -95,27 +96,12 @@ void WriteAtEnd(HANDLE file, const std::string& line) {
     }
 }
 
-std::string AnsiOf(const std::wstring& text) {
-    const int length = static_cast<int>(text.size());
-    const int needed =
-        WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string ansi(static_cast<size_t>(needed > 0 ? needed : 0), '\0');
-    if (needed > 0) {
-        WideCharToMultiByte(CP_ACP, 0, text.data(), length, ansi.data(), needed, nullptr, nullptr);
-    }
-    return ansi;
-}
-
 // GetTempPath2W where the system has it (for SYSTEM it is C:\Windows\SystemTemp,
 // which users cannot write), else GetTempPathW. Empty when neither answers, or
 // the answer does not fit 260 characters.
 std::wstring TemporaryFolder() {
     using GetTempPath2Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    auto getTempPath2 = kernel == nullptr
-                            ? nullptr
-                            : reinterpret_cast<GetTempPath2Fn>(
-                                  reinterpret_cast<void*>(GetProcAddress(kernel, "GetTempPath2W")));
+    auto getTempPath2 = SystemFunction<GetTempPath2Fn>(L"kernel32.dll", "GetTempPath2W");
     wchar_t folder[MAX_PATH + 1] = {};
     const DWORD length = getTempPath2 != nullptr ? getTempPath2(MAX_PATH + 1, folder)
                                                  : GetTempPathW(MAX_PATH + 1, folder);
@@ -233,7 +219,7 @@ class ProcessLogFile {
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
             if (file != INVALID_HANDLE_VALUE) {
                 file_ = file;
-                path_ = AnsiOf(path);
+                path_ = ToAnsi(path);
                 Hold(path_, file_);
                 return;
             }
@@ -247,23 +233,6 @@ class ProcessLogFile {
     std::string path_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
 };
-
-std::string ToAnsi(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int length = static_cast<int>(text.size());
-    const int needed =
-        WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) {
-        return {};
-    }
-    std::string ansi(static_cast<size_t>(needed), '\0');
-    const int written =
-        WideCharToMultiByte(CP_ACP, 0, text.data(), length, ansi.data(), needed, nullptr, nullptr);
-    ansi.resize(written > 0 ? static_cast<size_t>(written) : 0);
-    return ansi;
-}
 
 // Windows printf rules for wide formats: %s is a wide string. The C99 vswprintf
 // that mingw maps to reads %s as narrow, so the runtime's own functions are used.

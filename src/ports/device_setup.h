@@ -8,7 +8,8 @@
 // SP_DEVINFO_DATA, so the Windows implementation hands them through unchanged.
 #pragma once
 
-#include "spooler/fault_plan.h"
+#include "base/errors.h"
+#include "base/fault_plan.h"
 
 #include <cstdint>
 #include <map>
@@ -39,8 +40,6 @@ inline constexpr uint32_t kSpdrpDeviceDesc = 0x00;
 inline constexpr uint32_t kSpdrpHardwareId = 0x01;
 inline constexpr uint32_t kKeyRead = 0x20019;
 inline constexpr uint32_t kRegDword = 4;
-inline constexpr uint32_t kErrorNoMoreItems = 259;
-inline constexpr uint32_t kErrorInvalidUserBuffer = 1784;
 
 // Size fields a 32-bit process passes: SP_DEVICE_INTERFACE_DATA and
 // SP_DEVINFO_DATA are 28 bytes; the fixed part of

@@ -1,4 +1,5 @@
 #include "ports/device_setup.h"
+#include "base/win32.h"
 #include "spooler/spooler.h"
 
 #include <windows.h>
@@ -31,13 +32,6 @@ using GetPropertyFn = BOOL(WINAPI*)(HDEVINFO, PSP_DEVINFO_DATA, DWORD, PDWORD, P
                                     PDWORD);
 using DestroyListFn = BOOL(WINAPI*)(HDEVINFO);
 
-template <typename Fn>
-Fn Resolve(HMODULE module, const char* name) {
-    return module == nullptr
-               ? nullptr
-               : reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 bool Missing() {
     ::SetLastError(ERROR_PROC_NOT_FOUND);
     return false;
@@ -61,12 +55,12 @@ class Win32DeviceSetup final : public DeviceSetup {
   public:
     // Loaded when the detection runs, not at start: most runs never press the button.
     Win32DeviceSetup() : module_(static_cast<HMODULE>(LoadSystemLibrary(L"setupapi.dll"))) {
-        getClassDevs_ = Resolve<GetClassDevsFn>(module_, "SetupDiGetClassDevsW");
-        enumInterfaces_ = Resolve<EnumInterfacesFn>(module_, "SetupDiEnumDeviceInterfaces");
-        getDetail_ = Resolve<GetDetailFn>(module_, "SetupDiGetDeviceInterfaceDetailW");
-        getInstanceId_ = Resolve<GetInstanceIdFn>(module_, "SetupDiGetDeviceInstanceIdW");
-        getProperty_ = Resolve<GetPropertyFn>(module_, "SetupDiGetDeviceRegistryPropertyW");
-        destroyList_ = Resolve<DestroyListFn>(module_, "SetupDiDestroyDeviceInfoList");
+        getClassDevs_ = SystemFunction<GetClassDevsFn>(module_, "SetupDiGetClassDevsW");
+        enumInterfaces_ = SystemFunction<EnumInterfacesFn>(module_, "SetupDiEnumDeviceInterfaces");
+        getDetail_ = SystemFunction<GetDetailFn>(module_, "SetupDiGetDeviceInterfaceDetailW");
+        getInstanceId_ = SystemFunction<GetInstanceIdFn>(module_, "SetupDiGetDeviceInstanceIdW");
+        getProperty_ = SystemFunction<GetPropertyFn>(module_, "SetupDiGetDeviceRegistryPropertyW");
+        destroyList_ = SystemFunction<DestroyListFn>(module_, "SetupDiDestroyDeviceInfoList");
     }
     ~Win32DeviceSetup() override {
         if (module_ != nullptr) {

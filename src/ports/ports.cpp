@@ -1,5 +1,7 @@
 #include "ports/ports.h"
 
+#include "base/collation.h"
+
 namespace tde {
 
 bool IsOfferedPort(std::u16string_view portName) {

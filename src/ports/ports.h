@@ -3,6 +3,7 @@
 // a sorted combo box puts them, the first one selected.
 #pragma once
 
+#include "base/collation.h"
 #include "spooler/spooler.h"
 
 #include <cstddef>

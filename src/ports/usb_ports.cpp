@@ -1,5 +1,6 @@
 #include "ports/usb_ports.h"
 
+#include "base/collation.h"
 #include "ports/ports.h"
 
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "quiet/command_line.h"
 
-#include "spooler/spooler.h"
+#include "base/collation.h"
 
 #include <optional>
 

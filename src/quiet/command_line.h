@@ -2,7 +2,7 @@
 // switches and the usage text. Portable, so every rule is tested natively.
 #pragma once
 
-#include "app/catalogue.h"
+#include "install/model.h"
 
 #include <cstddef>
 #include <cstdint>

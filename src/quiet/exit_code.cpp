@@ -1,5 +1,6 @@
 #include "quiet/exit_code.h"
 
+#include "base/collation.h"
 #include "spooler/spooler.h"
 #include "text/text.h"
 

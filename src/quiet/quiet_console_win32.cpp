@@ -1,3 +1,4 @@
+#include "base/win32.h"
 #include "quiet/quiet_run.h"
 #include "text/text.h"
 
@@ -70,14 +71,10 @@ void QuietConsole::Write(HANDLE handle, std::u16string_view text) {
         WriteConsoleW(handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
         return;
     }
-    const int length = static_cast<int>(line.size());
-    const int needed =
-        WideCharToMultiByte(CP_ACP, 0, line.data(), length, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) {
+    const std::string bytes = ToAnsi(line);
+    if (bytes.empty()) {
         return;
     }
-    std::string bytes(static_cast<size_t>(needed), '\0');
-    WideCharToMultiByte(CP_ACP, 0, line.data(), length, bytes.data(), needed, nullptr, nullptr);
     WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 

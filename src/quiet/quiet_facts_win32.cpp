@@ -1,6 +1,7 @@
 // What a quiet run learns of the machine beyond the spooler: who it runs as,
 // and the fingerprints of the driver's files on disk and in the archive.
 #include "archive/archive.h"
+#include "base/win32.h"
 #include "quiet/quiet_run.h"
 
 #include <sddl.h>
@@ -11,10 +12,6 @@
 namespace tde {
 
 namespace {
-
-std::wstring Wide(std::u16string_view text) {
-    return std::wstring(text.begin(), text.end());
-}
 
 constexpr wchar_t kCreatedKey[] = L"Software\\ZNW\\DovEzuvar\\Created";
 // Users may read; only Administrators and SYSTEM may write, here and below.

@@ -1,5 +1,7 @@
 #include "quiet/quiet_run.h"
 
+#include "base/win32.h"
+#include "install/catalogue.h"
 #include "archive/archive.h"
 #include "install/workflow_win32.h"
 #include "log/log.h"
@@ -15,26 +17,6 @@ namespace tde {
 
 namespace {
 
-std::u16string U16(const std::wstring& text) {
-    return std::u16string(text.begin(), text.end());
-}
-std::wstring Wide(std::u16string_view text) {
-    return std::wstring(text.begin(), text.end());
-}
-
-std::string Ansi(std::u16string_view text) {
-    const std::wstring wide = Wide(text);
-    const int length = static_cast<int>(wide.size());
-    const int needed =
-        WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) {
-        return {};
-    }
-    std::string out(static_cast<size_t>(needed), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), length, out.data(), needed, nullptr, nullptr);
-    return out;
-}
-
 std::u16string FullPath(std::u16string_view path) {
     const std::wstring wide = Wide(path);
     const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
@@ -44,7 +26,7 @@ std::u16string FullPath(std::u16string_view path) {
     std::wstring full(needed, L'\0');
     const DWORD length = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
     full.resize(length < needed ? length : 0);
-    return full.empty() ? std::u16string(path) : U16(full);
+    return full.empty() ? std::u16string(path) : FromWide(full);
 }
 
 // The same language as the dialog would choose, for the tips and system messages.
@@ -88,7 +70,7 @@ class Win32QuietHost final : public QuietHost {
         }
         const std::u16string requested = FullPath(logPath);
         // Opened once, by the name given; every line goes through that handle.
-        std::string ansi = Ansi(requested);
+        std::string ansi = ToAnsi(requested);
         const RequestedLogOpen opened = ansi.empty()
                                             ? RequestedLogOpen::Failed
                                             : OpenRequestedLogFile(Wide(requested), ansi, append);
@@ -134,12 +116,7 @@ class Win32QuietHost final : public QuietHost {
             return;
         }
         KeepLogFileAtExit();
-        const int needed =
-            MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-        std::wstring wide(static_cast<size_t>(needed > 0 ? needed : 0), L'\0');
-        MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(),
-                            needed);
-        console_.Err(u"The log is kept at " + U16(wide));
+        console_.Err(u"The log is kept at " + FromAnsi(path));
     }
 
     bool RunsAsLocalSystem() override { return tde::RunsAsLocalSystem(); }

@@ -1,5 +1,7 @@
 #include "quiet/unattended.h"
 
+#include "base/collation.h"
+
 namespace tde {
 
 namespace {

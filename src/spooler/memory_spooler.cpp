@@ -1,5 +1,7 @@
 #include "spooler/spooler.h"
 
+#include "base/collation.h"
+
 #include <cstring>
 #include <deque>
 #include <initializer_list>
@@ -118,22 +120,6 @@ bool KnownDatatype(std::u16string_view datatype) {
 
 }  // namespace
 
-void MemorySpooler::FailCall(SpoolerOp op, uint32_t error, uint32_t onCall) {
-    faults_.Add(op, error, onCall);
-}
-
-size_t MemorySpooler::CallCount(SpoolerOp op) const {
-    size_t n = 0;
-    for (const SpoolerCall& call : calls_) {
-        n += call.op == op ? 1 : 0;
-    }
-    return n;
-}
-
-void MemorySpooler::ClearCalls() {
-    calls_.clear();
-}
-
 const MemorySpooler::Queue* MemorySpooler::FindQueue(std::u16string_view name) const {
     for (const Queue& queue : queues) {
         if (queue.name == name) {
@@ -153,15 +139,14 @@ const MemorySpooler::Driver* MemorySpooler::FindDriver(std::u16string_view name)
 }
 
 bool MemorySpooler::Begin(const SpoolerCall& call) {
-    calls_.push_back(call);
-    std::optional<uint32_t> error = faults_.Check(call.op);
-    if (!error && serviceRunning && !serviceRunning()) {
-        error = kErrorRpcServerUnavailable;
+    if (log_.Begin(call, lastError_)) {
+        return true;
     }
-    if (error && *error != kLeaveLastError) {
-        lastError_ = *error;
+    if (serviceRunning && !serviceRunning()) {
+        lastError_ = kErrorRpcServerUnavailable;
+        return true;
     }
-    return error.has_value();
+    return false;
 }
 
 bool MemorySpooler::Fail(uint32_t error) {

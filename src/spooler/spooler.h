@@ -9,7 +9,9 @@
 // so the Windows implementation hands them through unchanged.
 #pragma once
 
-#include "spooler/fault_plan.h"
+#include "base/errors.h"
+#include "base/fault_plan.h"
+#include "base/handles.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -22,33 +24,6 @@
 #include <vector>
 
 namespace tde {
-
-// --- Error codes callers look at -------------------------------------------------------------
-inline constexpr uint32_t kErrorSuccess = 0;
-inline constexpr uint32_t kErrorFileNotFound = 2;
-inline constexpr uint32_t kErrorInvalidHandle = 6;
-inline constexpr uint32_t kErrorNotEnoughMemory = 8;
-inline constexpr uint32_t kErrorInvalidParameter = 87;
-inline constexpr uint32_t kErrorInsufficientBuffer = 122;
-inline constexpr uint32_t kErrorInvalidLevel = 124;
-inline constexpr uint32_t kErrorProcNotFound = 127;
-// ERROR_UNIDENTIFIED_ERROR: what a refused call that set no error reports.
-inline constexpr uint32_t kErrorUnidentifiedError = 1287;
-// RPC_S_SERVER_UNAVAILABLE: every spooler call while its service is stopped.
-inline constexpr uint32_t kErrorRpcServerUnavailable = 1722;
-inline constexpr uint32_t kErrorUnknownPort = 1796;
-inline constexpr uint32_t kErrorUnknownPrinterDriver = 1797;
-inline constexpr uint32_t kErrorUnknownPrintProcessor = 1798;
-inline constexpr uint32_t kErrorInvalidPrinterName = 1801;
-inline constexpr uint32_t kErrorPrinterAlreadyExists = 1802;
-inline constexpr uint32_t kErrorInvalidDatatype = 1804;
-inline constexpr uint32_t kErrorPrinterDriverInUse = 3001;
-inline constexpr uint32_t kErrorPrinterDriverPackageInUse = 3015;
-
-// The HRESULT a Win32 error code becomes in the package operations.
-constexpr int32_t HresultFromWin32(uint32_t error) {
-    return error == 0 ? 0 : static_cast<int32_t>((error & 0xFFFFu) | 0x80070000u);
-}
 
 // --- Flags and values ----------------------------------------------------------------------
 inline constexpr uint32_t kPrinterEnumLocal = 0x2;
@@ -66,12 +41,6 @@ inline constexpr uint32_t kIpdfpCopyAllFiles = 0x1;
 // A buffer larger than this is treated as one that cannot be allocated: no
 // spooler list comes anywhere near it, so a bigger answer is a broken one.
 inline constexpr uint32_t kMaxSpoolerBufferBytes = 64u * 1024u * 1024u;
-
-// An open printer (HANDLE at the Win32 edge); null when none.
-struct PrinterHandleTag;
-using PrinterHandle = PrinterHandleTag*;
-// An owner window (HWND at the Win32 edge); null for none.
-using WindowHandle = void*;
 
 // --- Records (layouts of PORT_INFO_2W, PRINTER_INFO_2W, DRIVER_INFO_1W/6W/8W) ----------------
 struct FileTime {
@@ -260,23 +229,6 @@ SpoolerBuffer FetchTwice(Spooler& spooler,
                          const std::function<bool(uint8_t*, uint32_t, uint32_t*, uint32_t*)>& call,
                          bool zeroFill = false);
 
-// Compares two names the way Windows' case-insensitive text comparison of the
-// user's locale does (lstrcmpiW, and the order of a sorted list or combo box):
-// letter case ignored; punctuation before digits before letters; accented
-// letters after their plain letter; apostrophe, hyphen and control characters
-// weigh only when all else is equal. Modelled for Latin-1; other characters
-// order by code unit after it. Answers <0, 0 or >0.
-int CompareNamesIgnoreCase(std::u16string_view a, std::u16string_view b);
-
-// How IsDriverInstalled compares driver names: lstrcmpiW in the Windows
-// program, CompareNamesIgnoreCase elsewhere. Answers <0, 0 or >0.
-int CompareDriverNames(std::u16string_view a, std::u16string_view b);
-
-// Whether a name someone typed is a name the spooler lists: ordinal, letter case
-// ignored (CompareStringOrdinal in the Windows program; a word sort of the
-// user's locale is no way to match a name), CompareNamesIgnoreCase elsewhere.
-bool SameNameIgnoringCase(std::u16string_view a, std::u16string_view b);
-
 // The last error after a refused call; kErrorUnidentifiedError when the call
 // left none, since 0 would read as success. Clear the error before the call.
 uint32_t RefusalCode(const Spooler& spooler);
@@ -372,7 +324,7 @@ class MemorySpooler final : public Spooler {
         Refused,  // Wine: the queue is kept but cannot be opened; the call fails with 1801
     };
 
-    static constexpr uint32_t kEveryCall = FaultPlan<SpoolerOp>::kEveryCall;
+    static constexpr uint32_t kEveryCall = FaultLog<SpoolerOp, SpoolerCall>::kEveryCall;
 
     std::vector<Port> ports;
     std::vector<Driver> drivers;
@@ -401,12 +353,14 @@ class MemorySpooler final : public Spooler {
     // kEveryCall for all of them) of `op` fail with `error`, changing nothing.
     // kLeaveLastError fails it without touching the last error, as some
     // spooler calls fail.
-    void FailCall(SpoolerOp op, uint32_t error, uint32_t onCall = 1);
-    static constexpr uint32_t kLeaveLastError = 0xFFFFFFFFu;
+    void FailCall(SpoolerOp op, uint32_t error, uint32_t onCall = 1) {
+        log_.FailCall(op, error, onCall);
+    }
+    static constexpr uint32_t kLeaveLastError = FaultLog<SpoolerOp, SpoolerCall>::kLeaveLastError;
     // Every call so far, in order.
-    const std::vector<SpoolerCall>& Calls() const { return calls_; }
-    size_t CallCount(SpoolerOp op) const;
-    void ClearCalls();
+    const std::vector<SpoolerCall>& Calls() const { return log_.Calls(); }
+    size_t CallCount(SpoolerOp op) const { return log_.CallCount(op); }
+    void ClearCalls() { log_.ClearCalls(); }
     // Handles opened or created and not yet closed.
     size_t OpenHandleCount() const { return handles_.size(); }
     // The queue of that exact name, or null.
@@ -454,8 +408,7 @@ class MemorySpooler final : public Spooler {
     Driver* FindDriverIgnoreCase(std::u16string_view name);
     bool PortExists(std::u16string_view name) const;
 
-    std::vector<SpoolerCall> calls_;
-    FaultPlan<SpoolerOp> faults_;
+    FaultLog<SpoolerOp, SpoolerCall> log_;
     // Open handles and the queue name each refers to.
     std::vector<std::pair<uintptr_t, std::u16string>> handles_;
     uintptr_t nextHandle_ = 0x100;
@@ -469,28 +422,12 @@ class MemorySpooler final : public Spooler {
 // with last error 127.
 std::unique_ptr<Spooler> CreateWin32Spooler();
 
-// Restricts the process's DLL search to the system folder and to folders added
-// with AddDllDirectory (SetDefaultDllDirectories); where that function does not
-// exist, at least takes the current folder out of the search. True when fully
-// restricted.
-bool RestrictDllSearchToSystemFolder();
-
 // Adds the spooler's folder of version-3 driver files (the driver directory +
 // "\3") to the restricted DLL search, once per process, so that a driver's
 // configuration module loaded into this process finds the modules it imports
 // beside it. True when the folder is (already) in the search.
 bool AddDriverFolderToDllSearch(Spooler& spooler);
 
-// Loads a library of the system folder and from nowhere else: by the
-// LOAD_LIBRARY_SEARCH_SYSTEM32 search where the system knows it, else by the
-// full path in the system folder. The result is an HMODULE, or null with the
-// last error set.
-void* LoadSystemLibrary(const wchar_t* fileName);
-// Loads `fileName` by its full path in the system folder.
-void* LoadLibraryFromSystemFolder(const wchar_t* fileName);
-// The system folder (GetSystemDirectoryW) without a trailing backslash; empty
-// when it cannot be determined.
-std::wstring SystemFolderPath();
 #endif
 
 }  // namespace tde

@@ -5,6 +5,8 @@
 // at run time.
 #include "spooler/spooler.h"
 
+#include "base/win32.h"
+
 #include <windows.h>
 #include <winspool.h>
 
@@ -39,13 +41,6 @@ TDE_SAME_FIELD(DriverInfo8, DRIVER_INFO_8W, dwlMinInboxDriverVerVersion);
 
 namespace {
 
-const wchar_t* Wide(const char16_t* text) {
-    return reinterpret_cast<const wchar_t*>(text);
-}
-wchar_t* MutableWide(const char16_t* text) {
-    return const_cast<wchar_t*>(reinterpret_cast<const wchar_t*>(text));
-}
-
 // Exact signatures of the functions, taken from the SDK declarations.
 using EnumPortsFn = decltype(&::EnumPortsW);
 using EnumPrintersFn = decltype(&::EnumPrintersW);
@@ -71,14 +66,6 @@ using InstallPrinterDriverFromPackageFn = HRESULT(WINAPI*)(LPCWSTR, LPCWSTR, LPC
 // winspool.drv exports its default-printer setter under this ordinal, without a name.
 constexpr WORD kSetDefaultPrinterOrdinal = 204;
 
-template <typename Fn>
-Fn Resolve(HMODULE module, const char* name) {
-    if (module == nullptr) {
-        return nullptr;
-    }
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 bool Missing() {
     ::SetLastError(ERROR_PROC_NOT_FOUND);
     return false;
@@ -87,26 +74,26 @@ bool Missing() {
 class Win32Spooler final : public Spooler {
   public:
     Win32Spooler() : module_(static_cast<HMODULE>(LoadSystemLibrary(L"winspool.drv"))) {
-        enumPorts_ = Resolve<EnumPortsFn>(module_, "EnumPortsW");
-        enumPrinters_ = Resolve<EnumPrintersFn>(module_, "EnumPrintersW");
-        enumPrinterDrivers_ = Resolve<EnumPrinterDriversFn>(module_, "EnumPrinterDriversW");
+        enumPorts_ = SystemFunction<EnumPortsFn>(module_, "EnumPortsW");
+        enumPrinters_ = SystemFunction<EnumPrintersFn>(module_, "EnumPrintersW");
+        enumPrinterDrivers_ = SystemFunction<EnumPrinterDriversFn>(module_, "EnumPrinterDriversW");
         getPrinterDriverDirectory_ =
-            Resolve<GetPrinterDriverDirectoryFn>(module_, "GetPrinterDriverDirectoryW");
-        addPrinterDriverEx_ = Resolve<AddPrinterDriverExFn>(module_, "AddPrinterDriverExW");
+            SystemFunction<GetPrinterDriverDirectoryFn>(module_, "GetPrinterDriverDirectoryW");
+        addPrinterDriverEx_ = SystemFunction<AddPrinterDriverExFn>(module_, "AddPrinterDriverExW");
         deletePrinterDriverEx_ =
-            Resolve<DeletePrinterDriverExFn>(module_, "DeletePrinterDriverExW");
-        openPrinter_ = Resolve<OpenPrinterFn>(module_, "OpenPrinterW");
-        deletePrinter_ = Resolve<DeletePrinterFn>(module_, "DeletePrinter");
+            SystemFunction<DeletePrinterDriverExFn>(module_, "DeletePrinterDriverExW");
+        openPrinter_ = SystemFunction<OpenPrinterFn>(module_, "OpenPrinterW");
+        deletePrinter_ = SystemFunction<DeletePrinterFn>(module_, "DeletePrinter");
         deletePrinterConnection_ =
-            Resolve<DeletePrinterConnectionFn>(module_, "DeletePrinterConnectionW");
-        closePrinter_ = Resolve<ClosePrinterFn>(module_, "ClosePrinter");
-        getPrinter_ = Resolve<GetPrinterFn>(module_, "GetPrinterW");
-        setPrinter_ = Resolve<SetPrinterFn>(module_, "SetPrinterW");
-        addPrinter_ = Resolve<AddPrinterFn>(module_, "AddPrinterW");
+            SystemFunction<DeletePrinterConnectionFn>(module_, "DeletePrinterConnectionW");
+        closePrinter_ = SystemFunction<ClosePrinterFn>(module_, "ClosePrinter");
+        getPrinter_ = SystemFunction<GetPrinterFn>(module_, "GetPrinterW");
+        setPrinter_ = SystemFunction<SetPrinterFn>(module_, "SetPrinterW");
+        addPrinter_ = SystemFunction<AddPrinterFn>(module_, "AddPrinterW");
         // By number: the export carries no name.
-        setDefaultPrinter_ =
-            Resolve<SetDefaultPrinterFn>(module_, MAKEINTRESOURCEA(kSetDefaultPrinterOrdinal));
-        getDefaultPrinter_ = Resolve<GetDefaultPrinterFn>(module_, "GetDefaultPrinterW");
+        setDefaultPrinter_ = SystemFunction<SetDefaultPrinterFn>(
+            module_, MAKEINTRESOURCEA(kSetDefaultPrinterOrdinal));
+        getDefaultPrinter_ = SystemFunction<GetDefaultPrinterFn>(module_, "GetDefaultPrinterW");
     }
     ~Win32Spooler() override {
         if (module_ != nullptr) {
@@ -176,27 +163,29 @@ class Win32Spooler final : public Spooler {
         if (deletePrinterDriverEx_ == nullptr) {
             return Missing();
         }
-        return deletePrinterDriverEx_(nullptr, nullptr, MutableWide(driverName), deleteFlags,
+        return deletePrinterDriverEx_(nullptr, nullptr, AsMutableWide(driverName), deleteFlags,
                                       versionFlag) != FALSE;
     }
 
     std::optional<int32_t> DeletePrinterDriverPackageW(const char16_t* infPath) override {
-        auto fn = Resolve<DeletePrinterDriverPackageFn>(module_, "DeletePrinterDriverPackageW");
+        auto fn =
+            SystemFunction<DeletePrinterDriverPackageFn>(module_, "DeletePrinterDriverPackageW");
         if (fn == nullptr) {
             return std::nullopt;
         }
-        return fn(nullptr, Wide(infPath), nullptr);
+        return fn(nullptr, AsWide(infPath), nullptr);
     }
 
     std::optional<int32_t> UploadPrinterDriverPackageW(const char16_t* infPath, uint32_t flags,
                                                        WindowHandle owner, char16_t* destInfPath,
                                                        uint32_t* destInfPathChars) override {
-        auto fn = Resolve<UploadPrinterDriverPackageFn>(module_, "UploadPrinterDriverPackageW");
+        auto fn =
+            SystemFunction<UploadPrinterDriverPackageFn>(module_, "UploadPrinterDriverPackageW");
         if (fn == nullptr) {
             return std::nullopt;
         }
         ULONG chars = destInfPathChars != nullptr ? *destInfPathChars : 0;
-        HRESULT result = fn(nullptr, Wide(infPath), nullptr, flags, static_cast<HWND>(owner),
+        HRESULT result = fn(nullptr, AsWide(infPath), nullptr, flags, static_cast<HWND>(owner),
                             reinterpret_cast<wchar_t*>(destInfPath), &chars);
         DWORD error = GetLastError();
         if (destInfPathChars != nullptr) {
@@ -209,12 +198,12 @@ class Win32Spooler final : public Spooler {
     std::optional<int32_t> InstallPrinterDriverFromPackageW(const char16_t* infPath,
                                                             const char16_t* driverName,
                                                             uint32_t flags) override {
-        auto fn =
-            Resolve<InstallPrinterDriverFromPackageFn>(module_, "InstallPrinterDriverFromPackageW");
+        auto fn = SystemFunction<InstallPrinterDriverFromPackageFn>(
+            module_, "InstallPrinterDriverFromPackageW");
         if (fn == nullptr) {
             return std::nullopt;
         }
-        return fn(nullptr, Wide(infPath), Wide(driverName), nullptr, flags);
+        return fn(nullptr, AsWide(infPath), AsWide(driverName), nullptr, flags);
     }
 
     bool OpenPrinterW(const char16_t* printerName, PrinterHandle* printer,
@@ -227,7 +216,7 @@ class Win32Spooler final : public Spooler {
         }
         PRINTER_DEFAULTSW defaults = {nullptr, nullptr, desiredAccess};
         HANDLE handle = nullptr;
-        BOOL ok = openPrinter_(MutableWide(printerName), &handle, &defaults);
+        BOOL ok = openPrinter_(AsMutableWide(printerName), &handle, &defaults);
         if (printer != nullptr) {
             *printer = ok ? static_cast<PrinterHandle>(handle) : nullptr;
         }
@@ -245,7 +234,7 @@ class Win32Spooler final : public Spooler {
         if (deletePrinterConnection_ == nullptr) {
             return Missing();
         }
-        return deletePrinterConnection_(MutableWide(printerName)) != FALSE;
+        return deletePrinterConnection_(AsMutableWide(printerName)) != FALSE;
     }
 
     bool ClosePrinter(PrinterHandle printer) override {
@@ -294,7 +283,7 @@ class Win32Spooler final : public Spooler {
         if (setDefaultPrinter_ == nullptr) {
             return Missing();
         }
-        return setDefaultPrinter_(Wide(printerName)) != FALSE;
+        return setDefaultPrinter_(AsWide(printerName)) != FALSE;
     }
 
     bool GetDefaultPrinterW(char16_t* buffer, uint32_t* chars) override {
@@ -346,48 +335,13 @@ std::unique_ptr<Spooler> CreateWin32Spooler() {
     return std::make_unique<Win32Spooler>();
 }
 
-std::wstring SystemFolderPath() {
-    wchar_t path[MAX_PATH + 1] = {};
-    UINT length = GetSystemDirectoryW(path, MAX_PATH + 1);
-    if (length == 0 || length > MAX_PATH) {
-        return std::wstring();
-    }
-    std::wstring folder(path, length);
-    while (!folder.empty() && folder.back() == L'\\') {
-        folder.pop_back();
-    }
-    return folder;
-}
-
-void* LoadLibraryFromSystemFolder(const wchar_t* fileName) {
-    std::wstring folder = SystemFolderPath();
-    if (folder.empty()) {
-        ::SetLastError(ERROR_PATH_NOT_FOUND);
-        return nullptr;
-    }
-    std::wstring path = folder + L"\\" + fileName;
-    // A full path: the loader searches nowhere, and the library's own
-    // dependencies are searched from its folder first.
-    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
-void* LoadSystemLibrary(const wchar_t* fileName) {
-    HMODULE module = LoadLibraryExW(fileName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module != nullptr || GetLastError() != ERROR_INVALID_PARAMETER) {
-        return module;
-    }
-    // Windows before the search flags (XP, Vista, 7 without KB2533623) rejects them.
-    return LoadLibraryFromSystemFolder(fileName);
-}
-
 bool AddDriverFolderToDllSearch(Spooler& spooler) {
     using AddDllDirectoryFn = void*(WINAPI*)(const wchar_t*);
     static bool added = false;
     if (added) {
         return true;
     }
-    auto addDirectory =
-        Resolve<AddDllDirectoryFn>(GetModuleHandleW(L"kernel32.dll"), "AddDllDirectory");
+    auto addDirectory = SystemFunction<AddDllDirectoryFn>(L"kernel32.dll", "AddDllDirectory");
     uint32_t needed = 0;
     spooler.GetPrinterDriverDirectoryW(1, nullptr, 0, &needed);
     if (addDirectory == nullptr || needed == 0 || needed > 4 * MAX_PATH) {
@@ -405,22 +359,6 @@ bool AddDriverFolderToDllSearch(Spooler& spooler) {
     added = addDirectory(folder.c_str()) != nullptr;
     SetLastError(error);
     return added;
-}
-
-bool RestrictDllSearchToSystemFolder() {
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    auto setDefaultDirectories =
-        Resolve<SetDefaultDllDirectoriesFn>(kernel, "SetDefaultDllDirectories");
-    // User folders join only through AddDllDirectory; the one added later is
-    // the spooler's own driver folder (see AddDriverFolderToDllSearch).
-    if (setDefaultDirectories != nullptr &&
-        setDefaultDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS)) {
-        return true;
-    }
-    // Without it, at least the current folder leaves the search.
-    SetDllDirectoryW(L"");
-    return false;
 }
 
 }  // namespace tde

@@ -1,5 +1,7 @@
 #include "system/system.h"
 
+#include "base/win32.h"
+
 #include <windows.h>
 
 namespace tde {
@@ -21,12 +23,7 @@ std::optional<bool> Win32SystemFacts::QueryWow64() const {
 }
 
 std::optional<std::uint16_t> Win32SystemFacts::QueryNativeMachine() const {
-    HMODULE kernel = GetModuleHandleW(L"kernel32");
-    if (kernel == nullptr) {
-        return std::nullopt;
-    }
-    auto function = reinterpret_cast<IsWow64Process2Function>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process2")));
+    auto function = SystemFunction<IsWow64Process2Function>(L"kernel32.dll", "IsWow64Process2");
     if (function == nullptr) {
         return std::nullopt;
     }

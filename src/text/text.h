@@ -237,6 +237,22 @@ inline constexpr std::u16string_view kCheckDamaged = u"tip.check.damaged";
 inline constexpr std::u16string_view kCheckDiskSpace = u"tip.check.diskspace";
 inline constexpr std::u16string_view kCheckArm64 = u"tip.check.arm64";
 inline constexpr std::u16string_view kCheckProtectedPrintHint = u"tip.check.protectedprinthint";
+
+// The network-printer item of the system menu and its small dialog.
+inline constexpr std::u16string_view kNetMenu = u"tip.netprinter.menu";
+inline constexpr std::u16string_view kNetTitle = u"tip.netprinter.title";
+inline constexpr std::u16string_view kNetAddress = u"tip.netprinter.address";
+inline constexpr std::u16string_view kNetOk = u"tip.netprinter.ok";
+inline constexpr std::u16string_view kNetCancel = u"tip.netprinter.cancel";
+inline constexpr std::u16string_view kNetChecking = u"tip.netprinter.checking";
+// %s: what was typed.
+inline constexpr std::u16string_view kNetMalformed = u"tip.netprinter.malformed";
+// %s: the address.
+inline constexpr std::u16string_view kNetNoAnswer = u"tip.netprinter.noanswer";
+// %s: the port's name.
+inline constexpr std::u16string_view kNetNameTaken = u"tip.netprinter.nametaken";
+// %s: the system error text.
+inline constexpr std::u16string_view kNetRefused = u"tip.netprinter.refused";
 }  // namespace textkey
 
 struct TextKeyInfo {

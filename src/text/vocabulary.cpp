@@ -35,6 +35,16 @@ constexpr TextKeyInfo kVocabulary[] = {
     {textkey::kCheckDiskSpace, 2},
     {textkey::kCheckArm64, 0},
     {textkey::kCheckProtectedPrintHint, 0},
+    {textkey::kNetMenu, 0},
+    {textkey::kNetTitle, 0},
+    {textkey::kNetAddress, 0},
+    {textkey::kNetOk, 0},
+    {textkey::kNetCancel, 0},
+    {textkey::kNetChecking, 0},
+    {textkey::kNetMalformed, 1},
+    {textkey::kNetNoAnswer, 1},
+    {textkey::kNetNameTaken, 1},
+    {textkey::kNetRefused, 1},
 };
 
 // Control ids of dialog template 102.

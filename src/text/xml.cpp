@@ -4,8 +4,8 @@
 // for the element array and never stack.
 #include "text/text.h"
 
+#include "base/utf8.h"
 #include "text/name_chars.h"
-#include "text/unicode.h"
 
 #include <limits>
 #include <new>

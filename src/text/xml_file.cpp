@@ -3,7 +3,7 @@
 #include "text/text.h"
 
 #include "archive/archive.h"
-#include "text/unicode.h"
+#include "base/utf8.h"
 
 namespace tde {
 

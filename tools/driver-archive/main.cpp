@@ -21,6 +21,7 @@
 #include "archive/archive.h"
 #include "archive/names.h"
 #include "archive/writer.h"
+#include "base/utf8.h"
 #include "console.h"
 
 namespace fs = std::filesystem;

@@ -15,7 +15,8 @@
 // Exit status: 0 clean (warnings allowed), 1 problems reported, 2 a file could
 // not be read or parsed.
 #include "text/text.h"
-#include "text/unicode.h"
+
+#include "base/utf8.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -32,7 +33,7 @@ namespace {
 constexpr size_t kMaxResourceFileSize = 4194304;
 
 std::string Narrow(std::u16string_view text) {
-    return tde::EncodeUtf8(text);
+    return tde::Utf16ToUtf8(text);
 }
 
 std::string Printable(std::u16string_view text) {

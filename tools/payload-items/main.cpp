@@ -4,8 +4,9 @@
 #include <cstdio>
 #include <fstream>
 
-#include "app/catalogue.h"
+#include "install/catalogue.h"
 #include "archive/names.h"
+#include "base/utf8.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -23,6 +23,7 @@
 #include "archive/names.h"
 #include "archive/writer.h"
 #include "archive/zip_crypto.h"
+#include "base/utf8.h"
 
 namespace fs = std::filesystem;
 

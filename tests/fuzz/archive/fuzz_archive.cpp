@@ -15,6 +15,7 @@
 #include "archive/archive.h"
 #include "archive/names.h"
 #include "archive/platform.h"
+#include "base/utf8.h"
 
 namespace {
 

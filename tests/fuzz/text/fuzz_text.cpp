@@ -4,8 +4,8 @@
 // through the resource folder, whose texts then fill in as formats.
 #include "archive/archive.h"
 #include "archive/platform.h"
+#include "base/utf8.h"
 #include "text/text.h"
-#include "text/unicode.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -9,6 +9,7 @@
 #include "archive/names.h"
 #include "archive/platform.h"
 #include "archive_test_util.h"
+#include "base/utf8.h"
 
 namespace tde {
 namespace {

@@ -3,6 +3,8 @@
 
 #include "archive/names.h"
 
+#include "base/utf8.h"
+
 namespace tde {
 namespace {
 

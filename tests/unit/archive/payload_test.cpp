@@ -5,10 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include "app/catalogue.h"
+#include "install/catalogue.h"
 #include "archive/archive.h"
 #include "archive/names.h"
 #include "archive_test_util.h"
+#include "base/utf8.h"
 #include "process_util.h"
 
 namespace tde {

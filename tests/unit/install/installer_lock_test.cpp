@@ -36,7 +36,7 @@ struct LockWorld final : LockSystem {
     uint32_t CreateNamespace() override {
         calls.push_back("create namespace");
         open = !namespaceExists;
-        return namespaceExists ? kLockErrorAlreadyExists : 0;
+        return namespaceExists ? kErrorAlreadyExists : 0;
     }
     uint32_t OpenNamespace() override {
         calls.push_back("open namespace");
@@ -45,14 +45,14 @@ struct LockWorld final : LockSystem {
             return 3;
         }
         open = !namespaceDenied;
-        return namespaceDenied ? kLockErrorAccessDenied : 0;
+        return namespaceDenied ? kErrorAccessDenied : 0;
     }
     uint32_t CreateLockMutex() override {
         calls.push_back(open ? "mutex in namespace" : "Global mutex");
         if (!open && globalDenied) {
-            return kLockErrorAccessDenied;
+            return kErrorAccessDenied;
         }
-        return (open ? inNamespace : global) == Holder::None ? 0 : kLockErrorAlreadyExists;
+        return (open ? inNamespace : global) == Holder::None ? 0 : kErrorAlreadyExists;
     }
     LockWait WaitForMutex() override {
         if (abandoned) {

@@ -3,7 +3,7 @@
 // the driver and its package) and an unrelated queue.
 #pragma once
 
-#include "app/catalogue.h"
+#include "install/catalogue.h"
 #include "install/install.h"
 #include "install/memory_staging_files.h"
 

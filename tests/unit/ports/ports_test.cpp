@@ -2,6 +2,8 @@
 // sorted combo box shows them.
 #include "ports/ports.h"
 
+#include "base/collation.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

@@ -1,6 +1,8 @@
 // Command lines of unattended runs and the exit codes their ends earn.
 #include "quiet/exit_code.h"
 
+#include "install/catalogue.h"
+
 #include <gtest/gtest.h>
 
 namespace tde {

@@ -1,6 +1,8 @@
 // The two-call helper and the name comparison.
 #include "spooler/spooler.h"
 
+#include "base/collation.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -75,7 +75,7 @@ TEST_F(Langcheck, ShippedFilesAreCleanAndMergeInOrder) {
     for (char c : both.out) {
         lines += c == '\n';
     }
-    EXPECT_EQ(lines, 30u);
+    EXPECT_EQ(lines, 40u);
 }
 
 TEST_F(Langcheck, ReportsMissingUnknownAndMiscountedKeys) {

@@ -3,6 +3,8 @@
 // driver directory. Runs alone: the restriction cannot be undone in a process.
 #include "spooler/spooler.h"
 
+#include "base/win32.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <winspool.h>

@@ -2,6 +2,7 @@
 // against the machine's own spooler, service manager and shell (under Wine:
 // Wine's). Where Wine answers differently from Windows, see the table in
 // tests/windows/spooler/spooler_win32_test.cpp; each test removes what it made.
+#include "base/collation.h"
 #include "install/install.h"
 #include "spooler_fixtures_win32.h"
 

@@ -1,5 +1,6 @@
 // The port combo box filled from the spooler, and the portable model of its
 // sorted order held against a real CBS_SORT combo box and CompareStringW.
+#include "base/collation.h"
 #include "ports/ports.h"
 #include "spooler_fixtures_win32.h"
 

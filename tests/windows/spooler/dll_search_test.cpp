@@ -8,6 +8,7 @@
 // (hence the separate check that the installer does not import winspool.drv);
 // and the fallback for Windows without LOAD_LIBRARY_SEARCH_SYSTEM32 (XP, Vista,
 // 7 without KB2533623), which Wine always has.
+#include "base/win32.h"
 #include "spooler/spooler.h"
 #include "test_support_win32.h"
 

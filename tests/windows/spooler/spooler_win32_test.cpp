@@ -45,6 +45,7 @@
 // 14. Both branches are checked; the install tests provoke a failed creation with an unknown
 //     driver instead (1797 on both).
 // clang-format on
+#include "base/win32.h"
 #include "spooler/spooler.h"
 #include "spooler_fixtures_win32.h"
 

@@ -1,5 +1,5 @@
 // The compiled-in model catalogue, checked against the vendor's file lists.
-#include "app/catalogue.h"
+#include "install/catalogue.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

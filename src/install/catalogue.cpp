@@ -1,4 +1,4 @@
-#include "app/catalogue.h"
+#include "install/catalogue.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 // Builds without Windows compare names by the portable model.
-#include "spooler/spooler.h"
+#include "base/collation.h"
 
 namespace tde {
 

@@ -1,18 +1,12 @@
 // The Windows program compares names as the system does, for every letter the
 // system knows, not only those of the portable model.
-#include "spooler/spooler.h"
+#include "base/collation.h"
+
+#include "base/win32.h"
 
 #include <windows.h>
 
 namespace tde {
-
-namespace {
-
-std::wstring Wide(std::u16string_view text) {
-    return std::wstring(text.begin(), text.end());
-}
-
-}  // namespace
 
 int CompareDriverNames(std::u16string_view a, std::u16string_view b) {
     return lstrcmpiW(Wide(a).c_str(), Wide(b).c_str());
@@ -20,9 +14,9 @@ int CompareDriverNames(std::u16string_view a, std::u16string_view b) {
 
 bool SameNameIgnoringCase(std::u16string_view a, std::u16string_view b) {
     // Vista and later; looked up so the exe still starts without it.
-    using CompareOrdinalFn = int(WINAPI*)(LPCWSTR, int, LPCWSTR, int, BOOL);
-    static const auto compareOrdinal = reinterpret_cast<CompareOrdinalFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CompareStringOrdinal")));
+    static const auto compareOrdinal =
+        SystemFunction<int(WINAPI*)(LPCWSTR, int, LPCWSTR, int, BOOL)>(L"kernel32.dll",
+                                                                       "CompareStringOrdinal");
     const std::wstring wa = Wide(a);
     const std::wstring wb = Wide(b);
     if (compareOrdinal != nullptr) {

@@ -1,4 +1,4 @@
-#include "text/unicode.h"
+#include "base/utf8.h"
 
 namespace tde {
 
@@ -59,7 +59,14 @@ bool DecodeUtf8(const uint8_t* bytes, size_t count, std::u16string& out) {
     return wellFormed;
 }
 
-std::string EncodeUtf8(std::u16string_view text) {
+std::u16string Utf8ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    DecodeUtf8(reinterpret_cast<const uint8_t*>(text.data()), text.size(), out);
+    return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
