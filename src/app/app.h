@@ -9,7 +9,8 @@
 
 namespace tde {
 
-// "V1.0.14": shown after " - " in the window captions and in the About box.
+// "V" and the version (version.h), e.g. "V1.0.14": shown after " - " in the
+// window captions and in the About box.
 extern const wchar_t kProductVersion[];
 
 // RegisterApplicationRestart's shape. Windows before Vista has no restart manager.

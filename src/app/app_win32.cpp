@@ -3,12 +3,13 @@
 #include "archive/archive.h"
 #include "base/win32.h"
 #include "text/text.h"
+#include "version.h"
 
 #include <commctrl.h>
 
 namespace tde {
 
-const wchar_t kProductVersion[] = L"V1.0.14";
+const wchar_t kProductVersion[] = L"V" TDE_VERSION_TEXT;
 
 RestartRegistrar SystemRestartRegistrar() {
     return SystemFunction<RestartRegistrar>(L"kernel32.dll", "RegisterApplicationRestart");

@@ -33,28 +33,30 @@ class Run {
         : p_(platform), lists_(lists), request_(std::move(request)) {}
 
     InstallOutcome Execute() {
-        p_.ui.EnableInstallButton(false);  // 1
+        p_.ui.EnableInstallButton(false);  // no second run while this one lasts
         if (p_.checkFirst && !PassesChecks()) {
             p_.ui.EnableInstallButton(true);  // nothing else has happened yet
             return InstallOutcome::ChecksFailed;
         }
-        trustCertificate_ = ReportsWindows8OrLater(p_.facts);  // 2, 3
+        // The publisher's certificate is trusted first only on Windows 8 and later.
+        trustCertificate_ = ReportsWindows8OrLater(p_.facts);
         const bool vistaOrLater = ReportsVistaOrLater(p_.facts);
-        EnumInstalledDrivers(p_.spooler, vistaOrLater, lists_.installedDrivers);  // 4
+        // The installed drivers and printers, read before anything changes.
+        EnumInstalledDrivers(p_.spooler, vistaOrLater, lists_.installedDrivers);
         EnumInstalledPrinters(p_.spooler, vistaOrLater, lists_.installedPrinters);
 
-        // 9: port and default box came with the request.
-        staging_ = StagingFolderPath(p_.shell);  // 10
-        p_.log.Write(kLogStartInstall);          // 11
+        // The port and the default box came with the request.
+        staging_ = StagingFolderPath(p_.shell);
+        p_.log.Write(kLogStartInstall);
         // The new files are unpacked before anything of the earlier installation
         // is removed: a folder that cannot be made or an item that does not unpack
         // then ends the run with the shop's working printer still in place.
-        std::optional<InstallOutcome> outcome = Stage();  // 12, 13
+        std::optional<InstallOutcome> outcome = Stage();  // make and fill the staging folder
         if (!outcome) {
-            RemoveEarlierInstallation();  // 5-8
+            RemoveEarlierInstallation();  // its queues, then its driver
             outcome = Install();
         }
-        End();  // 25
+        End();  // the button back on, the staging folder gone
         return *outcome;
     }
 
@@ -68,21 +70,21 @@ class Run {
 
     void RemoveEarlierInstallation() {
         const PrinterModel& model = request_.model;
-        std::vector<std::u16string> oldQueues;  // 5
+        std::vector<std::u16string> oldQueues;  // every queue on the model's driver
         for (const SpoolerEntry& printer : lists_.installedPrinters) {
             if (printer.driverName == model.driverName) {
                 oldQueues.push_back(printer.printerName);
             }
         }
-        const SpoolerEntry* oldDriver = nullptr;  // 6
+        const SpoolerEntry* oldDriver = nullptr;  // the model's driver, if installed
         for (const SpoolerEntry& driver : lists_.installedDrivers) {
             if (driver.driverName == model.driverName) {
                 oldDriver = &driver;
                 break;
             }
         }
-        DeletePrinterQueues(p_.spooler, p_.clock, oldQueues);  // 7
-        if (oldDriver != nullptr) {                            // 8
+        DeletePrinterQueues(p_.spooler, p_.clock, oldQueues);
+        if (oldDriver != nullptr) {
             RemoveInstalledDriver(p_.spooler, p_.services, p_.clock, oldDriver->driverName,
                                   oldDriver->infPath);
         }
@@ -106,7 +108,7 @@ class Run {
     // The failure that ends the run; nothing when the staging folder is made and filled.
     std::optional<InstallOutcome> Stage() {
         const PrinterModel& model = request_.model;
-        StagingCreation creation = CreateStagingFolders(p_.files, staging_, model);  // 12
+        StagingCreation creation = CreateStagingFolders(p_.files, staging_, model);
         removeStaging_ = creation.judged;
         if (!creation.created) {
             p_.ui.ShowTip(kFailedToCreateDirectory);
@@ -117,8 +119,9 @@ class Run {
             }
             return InstallOutcome::StagingNotCreated;
         }
-        std::u16string dependentFiles;  // the staging names are dropped at step 16
-        StagingFill fill = FillStagingFolder(p_.files, staging_, model, dependentFiles);  // 13
+        // The staging names are dropped: the driver files are listed anew when copied.
+        std::u16string dependentFiles;
+        StagingFill fill = FillStagingFolder(p_.files, staging_, model, dependentFiles);
         if (!fill.filled) {
             // Read once: the message lookup of the first text may set its own.
             const uint32_t error = p_.files.LastError();
@@ -137,22 +140,23 @@ class Run {
     InstallOutcome Install() {
         const PrinterModel& model = request_.model;
         std::u16string dependentFiles;
-        if (trustCertificate_) {  // 14
+        if (trustCertificate_) {
             TrustCertificate(p_.shell, staging_ + model.certificateFile);
         }
-        const std::u16string infPath = staging_ + model.infFile;                       // 15
-        const InstallArchitecture architecture = DetectInstallArchitecture(p_.facts);  // 16
+        const std::u16string infPath = staging_ + model.infFile;
+        // The driver files into the spooler's driver folder, then its record.
+        const InstallArchitecture architecture = DetectInstallArchitecture(p_.facts);
         for (const DriverFileFailure& failure : CopyDriverFiles(
                  p_.spooler, p_.files, model, request_.dataFile, architecture, dependentFiles)) {
             LogCopyFailure(failure.item, failure.error);
         }
-        const DriverInfo6 record =  // 17
+        const DriverInfo6 record =
             MakeDriverRecord(model, request_.dataFile, dependentFiles, p_.clock.CurrentFileTime());
         if (const uint32_t refused = RegisterDriver(p_.spooler, record); refused != 0) {
             p_.log.Write(FormatText(kLogDriverNotAdded, {ErrorText(refused)}));
         }
         bool installed = IsDriverInstalled(p_.spooler, model);
-        if (!installed) {  // 18
+        if (!installed) {  // the record did not do it: the driver package instead
             uint32_t error =
                 InstallDriverPackage(p_.spooler, p_.ui.Owner(), infPath, model.driverName);
             if (error != 0) {
@@ -164,7 +168,7 @@ class Run {
             }
             installed = IsDriverInstalled(p_.spooler, model);
         }
-        if (!installed) {  // 19
+        if (!installed) {  // neither way installed it
             std::u16string text = Text(textkey::kInstallDriverFail);
             // Switched on from Settings, Protected Print Mode leaves no policy to see.
             if (p_.checks.BuildNumber().value_or(0) >= kProtectedPrintSettingsBuild) {
@@ -174,15 +178,17 @@ class Run {
             p_.log.Write(text);
             return InstallOutcome::DriverNotInstalled;
         }
-        p_.log.Write(Text(textkey::kInstallDriverSuccess));     // 20
-        if (IsPrinterInstalled(p_.spooler, model.queueName)) {  // 21
+        p_.log.Write(Text(textkey::kInstallDriverSuccess));
+        // A queue of the model's name that is still there is kept: given the port, and shown.
+        if (IsPrinterInstalled(p_.spooler, model.queueName)) {
             p_.log.Write(FormatText(kLogPrinterExists, {model.queueName, model.portName}));
             SetPrinterPort(p_.spooler, model.queueName, model.portName);
             ShowPrinterProperties(p_.shell, model.queueName);
             return InstallOutcome::QueueReported;
         }
-        QueueCreation queue = CreatePrinterQueue(p_.spooler, p_.shell, model);  // 22, 23
-        if (!queue.created) {                                                   // 24
+        // The new queue, made the default printer too when asked.
+        QueueCreation queue = CreatePrinterQueue(p_.spooler, p_.shell, model);
+        if (!queue.created) {
             const std::u16string text =
                 FormatText(Text(textkey::kInstallPrinterFail), {ErrorText(queue.error)});
             p_.ui.ShowTip(text);

@@ -1,7 +1,9 @@
 // The per-run log: one plain-text file in the temporary folder, one timestamped
-// line per entry, appended and closed at once so it is on disk when the call
-// returns. Logging never reports a failure to its caller: an entry that cannot
-// be written is reported on standard output in colour and is lost.
+// line per entry. The file is created on the first entry and held open for the
+// run; each entry is written through that handle before the call returns, and
+// at a normal exit the file is deleted unless the run asked to keep it. Logging
+// never reports a failure to its caller: an entry that cannot be written is
+// reported on standard output in colour and is lost.
 //
 // The formatting of lines and names and the writer's locking are portable; the
 // file, clock and console (and the entry points below the _WIN32 guard) are

@@ -244,8 +244,8 @@ InstallOutcome InstallQuietly(InstallPlatform& platform, InstallRequest request,
     const std::u16string model = request.model.driverName;
     InstalledLists lists;
     const InstallOutcome outcome = RunInstallationWorkflow(checked, lists, std::move(request));
-    // The lists are as step 4 read them; step 7 deleted the queues whose driver
-    // name is exactly the model's.
+    // The lists are as read before anything changed; removing the earlier
+    // installation deleted the queues whose driver name is exactly the model's.
     for (const SpoolerEntry& printer : lists.installedPrinters) {
         if (printer.driverName == model) {
             report(u"The printer \"" + printer.printerName + u"\" used the driver \"" + model +

@@ -133,8 +133,8 @@ bool ReportChecks(CheckPlatform& platform, const TextTable& texts, const Install
 void ReportInstalledState(Spooler& spooler, std::u16string_view model, const RunReporter& report);
 
 // Runs the installation workflow for the request, its check left out (the
-// caller reports the check with ReportChecks first), then names the printers its
-// step 7 deleted (every queue on the model's driver): a second queue of the
+// caller reports the check with ReportChecks first), then names the printers it
+// deleted with the earlier installation (every queue on the model's driver): a second queue of the
 // model is gone afterwards, and whoever deploys should know.
 InstallOutcome InstallQuietly(InstallPlatform& platform, InstallRequest request,
                               const RunReporter& report);

@@ -273,9 +273,9 @@ struct CaptionKey {
 std::span<const CaptionKey> DialogCaptionKeys();
 
 // " - " and the product version, shown after the text of tip.dlgtitle.
-inline constexpr std::u16string_view kProductVersionText = u"V1.0.14";
+extern const std::u16string_view kProductVersionText;  // "V" and version.h's version
 inline constexpr std::u16string_view kCaptionSeparator = u" - ";
-// GetText(tip.dlgtitle) + " - " + "V1.0.14".
+// GetText(tip.dlgtitle) + " - " + "V" and the version, e.g. "V1.0.14".
 std::u16string WindowCaption(const TextTable& table);
 
 // ---------------------------------------------------------------------------

@@ -1,6 +1,9 @@
 #include "text/text.h"
+#include "version.h"
 
 namespace tde {
+
+const std::u16string_view kProductVersionText = u"V" TDE_VERSION_TEXT;
 
 namespace {
 

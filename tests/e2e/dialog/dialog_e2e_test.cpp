@@ -5,6 +5,7 @@
 #include "app/resource_ids.h"
 #include "installer_process.h"
 #include "screenshot.h"
+#include "version.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -192,7 +193,7 @@ TEST_F(DialogEndToEnd, SystemMenuOpensTheAboutBoxWithTheVersion) {
     PostMessageW(dialog, WM_SYSCOMMAND, IDM_ABOUTBOX | 0x3, 0);
     HWND about = WaitForDialog(installer.Id(), dialog, 10000);
     ASSERT_NE(about, nullptr) << "the About box did not appear";
-    EXPECT_EQ(TextOf(GetDlgItem(about, IDC_ABOUT_VERSION)), L"DovEzuvar\xFF0CV1.0.14");
+    EXPECT_EQ(TextOf(GetDlgItem(about, IDC_ABOUT_VERSION)), L"DovEzuvar\xFF0CV" TDE_VERSION_TEXT);
     SendMessageW(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
     EXPECT_TRUE(WaitUntilGone(about));
     SendMessageW(GetDlgItem(dialog, IDC_EXIT), BM_CLICK, 0, 0);
@@ -201,7 +202,7 @@ TEST_F(DialogEndToEnd, SystemMenuOpensTheAboutBoxWithTheVersion) {
 
 TEST_F(DialogEndToEnd, ChineseSessionSelectsChineseInTheLanguageCombo) {
     EXPECT_EQ(SendMessageW(GetDlgItem(dialog, IDC_LANGUAGE), CB_GETCURSEL, 0, 0), 1);
-    EXPECT_EQ(TextOf(dialog), L"打印机驱动安装 - V1.0.14");
+    EXPECT_EQ(TextOf(dialog), L"打印机驱动安装 - V" TDE_VERSION_TEXT);
     SendMessageW(GetDlgItem(dialog, IDC_EXIT), BM_CLICK, 0, 0);
     ExpectEndsNormally();
 }
@@ -234,8 +235,9 @@ TEST_F(DialogEndToEnd, TheSystemMenuItemOpensTheAboutBox) {
     HWND about = WaitForDialog(installer.Id(), dialog, 10000);
     ASSERT_NE(about, nullptr) << "the About box did not appear";
     EXPECT_EQ(TextOf(about), TextOf(dialog));
-    EXPECT_EQ(TextOf(about), L"打印机驱动安装 - V1.0.14");
-    EXPECT_EQ(ControlText(GetDlgItem(about, IDC_ABOUT_VERSION)), L"DovEzuvar\xFF0CV1.0.14");
+    EXPECT_EQ(TextOf(about), L"打印机驱动安装 - V" TDE_VERSION_TEXT);
+    EXPECT_EQ(ControlText(GetDlgItem(about, IDC_ABOUT_VERSION)),
+              L"DovEzuvar\xFF0CV" TDE_VERSION_TEXT);
     PostMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     EXPECT_TRUE(WaitUntilGone(about));
     SendMessageW(GetDlgItem(dialog, IDC_EXIT), BM_CLICK, 0, 0);

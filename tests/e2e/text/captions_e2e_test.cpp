@@ -5,6 +5,7 @@
 #include "app/resource_ids.h"
 #include "installer_process.h"
 #include "text/text.h"
+#include "version.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -87,7 +88,7 @@ class CaptionsEndToEnd : public testing::Test {
 TEST_F(CaptionsEndToEnd, EnglishSessionShowsTheEnglishTexts) {
     ASSERT_EQ(GetUserDefaultUILanguage(), kLanguageEnglishUs) << "the session is not English";
     ExpectCaptions(english);
-    EXPECT_EQ(TextOf(dialog), u"Printer Driver Setup - V1.0.14");
+    EXPECT_EQ(TextOf(dialog), u"Printer Driver Setup - V" TDE_VERSION_TEXT);
     EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_LANGUAGE, CB_GETCURSEL, 0, 0), 0);
 }
 
@@ -111,7 +112,7 @@ TEST_F(CaptionsEndToEnd, EnglishCaptionsAreTheExpectedTexts) {
         {IDC_EXIT, u"Exit"},
         {IDC_LABEL_LANGUAGE, u"UI Language:"},
     };
-    EXPECT_EQ(TextOf(dialog), u"Printer Driver Setup - V1.0.14");
+    EXPECT_EQ(TextOf(dialog), u"Printer Driver Setup - V" TDE_VERSION_TEXT);
     for (const auto& control : expected) {
         SCOPED_TRACE(testing::Message() << "control " << control.id);
         EXPECT_EQ(TextOf(GetDlgItem(dialog, control.id)), control.text);
@@ -203,7 +204,7 @@ TEST(NoArchiveEndToEnd, CaptionsShowTheirKeys) {
         ASSERT_TRUE(installer.Start(copy)) << GetLastError();
         HWND dialog = e2e::WaitForDialog(installer.Id());
         ASSERT_NE(dialog, nullptr) << "the main dialog did not appear";
-        EXPECT_EQ(e2e::TextOf(dialog), L"tip.dlgtitle - V1.0.14");
+        EXPECT_EQ(e2e::TextOf(dialog), L"tip.dlgtitle - V" TDE_VERSION_TEXT);
         EXPECT_EQ(e2e::TextOf(GetDlgItem(dialog, IDC_INSTALL)), L"tip.btn.begininstall");
         for (const CaptionKey& caption : DialogCaptionKeys()) {
             SCOPED_TRACE(testing::Message() << "control " << caption.controlId);

@@ -1,5 +1,6 @@
 // Filling texts that are used as formats, and the vocabulary of keys.
 #include "text/text.h"
+#include "version.h"
 
 #include <gtest/gtest.h>
 
@@ -92,9 +93,9 @@ TEST(Vocabulary, DialogCaptionsInTheOrderTheyAreSet) {
 
 TEST(Vocabulary, WindowCaptionShowsTheKeyWhenTheTableHasNoText) {
     TextTable table;
-    EXPECT_EQ(WindowCaption(table), u"tip.dlgtitle - V1.0.14");
+    EXPECT_EQ(WindowCaption(table), u"tip.dlgtitle - V" TDE_VERSION_TEXT);
     ASSERT_TRUE(table.LoadLanguageFile(u"<L><Text id=\"tip.dlgtitle\" value=\"Setup\"/></L>"));
-    EXPECT_EQ(WindowCaption(table), u"Setup - V1.0.14");
+    EXPECT_EQ(WindowCaption(table), u"Setup - V" TDE_VERSION_TEXT);
 }
 
 }  // namespace

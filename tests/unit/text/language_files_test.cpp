@@ -1,6 +1,7 @@
 // The two shipped language files, read from the payload folder as the archive
 // carries them.
 #include "text/text.h"
+#include "version.h"
 
 #include <gtest/gtest.h>
 
@@ -67,7 +68,7 @@ TEST(LanguageFiles, EnglishAfterChineseReplacesEveryKeyTheEnglishFileDefines) {
     ASSERT_TRUE(LoadPayload(table, "lan_en.xml"));
     EXPECT_EQ(table.GetText(u"tip.btn.cancel"), u"Exit");
     EXPECT_EQ(table.GetText(u"tip.cn.only"), u"保留");
-    EXPECT_EQ(WindowCaption(table), u"Printer Driver Setup - V1.0.14");
+    EXPECT_EQ(WindowCaption(table), u"Printer Driver Setup - V" TDE_VERSION_TEXT);
     std::u16string filled = FormatText(table.GetText(u"tip.copyfilefail2"),
                                        {u"driver/pos/znw.cer", u"Code:5--->Access is denied."});
     EXPECT_EQ(filled,

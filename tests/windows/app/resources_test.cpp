@@ -1,6 +1,7 @@
 // The resources TarnDovEzuvar.exe carries, read from the built exe the way
 // Windows reads them.
 #include "app/resource_ids.h"
+#include "version.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -76,7 +77,7 @@ TEST_F(ExeResources, DialogTemplatesAndIconArePresent) {
     EXPECT_NE(icon, nullptr);
 }
 
-TEST_F(ExeResources, VersionIs1_0_14) {
+TEST_F(ExeResources, VersionIsTheProjectVersion) {
     DWORD ignored = 0;
     DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
     ASSERT_GT(size, 0u);
@@ -85,10 +86,10 @@ TEST_F(ExeResources, VersionIs1_0_14) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(0, 1));
-    EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(0, 14));
-    EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(0, 1));
-    EXPECT_EQ(fixed->dwProductVersionLS, MAKELONG(0, 14));
+    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(TDE_VERSION_MINOR, TDE_VERSION_MAJOR));
+    EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(0, TDE_VERSION_PATCH));
+    EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(TDE_VERSION_MINOR, TDE_VERSION_MAJOR));
+    EXPECT_EQ(fixed->dwProductVersionLS, MAKELONG(0, TDE_VERSION_PATCH));
 }
 
 // A test build carries the test certificate: its version resource must say so,

@@ -50,8 +50,10 @@ bool UsbPrinterDevices::Add(const std::wstring& instanceId, std::optional<DWORD>
         return false;
     }
     bool ok = false;
-    SP_DEVINFO_DATA info = {sizeof info};
-    SP_DEVICE_INTERFACE_DATA iface = {sizeof iface};
+    SP_DEVINFO_DATA info = {};
+    info.cbSize = sizeof info;
+    SP_DEVICE_INTERFACE_DATA iface = {};
+    iface.cbSize = sizeof iface;
     if (SetupDiCreateDeviceInfoW(set, instanceId.c_str(), &kUsbClass, L"USB Printing Support",
                                  nullptr, 0, &info) &&
         SetupDiRegisterDeviceInfo(set, &info, 0, nullptr, nullptr, nullptr) &&
@@ -105,7 +107,8 @@ void UsbPrinterDevices::RemoveAll() {
     // Only the test's own devices: their instance IDs all carry this hardware ID.
     HDEVINFO set = SetupDiGetClassDevsW(&kUsbClass, nullptr, nullptr, 0);
     if (set != INVALID_HANDLE_VALUE) {
-        SP_DEVINFO_DATA info = {sizeof info};
+        SP_DEVINFO_DATA info = {};
+        info.cbSize = sizeof info;
         for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &info); ++i) {
             wchar_t id[256] = {};
             if (SetupDiGetDeviceInstanceIdW(set, &info, id, 256, nullptr) && IsTestDevice(id)) {

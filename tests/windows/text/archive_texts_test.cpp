@@ -3,6 +3,7 @@
 // does.
 #include "archive/archive.h"
 #include "text/text.h"
+#include "version.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -17,11 +18,12 @@ namespace {
 
 std::vector<uint8_t> ReadShipped(const char* name) {
     std::ifstream in(std::string(TDE_PAYLOAD_DIR) + "\\" + name, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>());
 }
 
 class ArchiveTexts : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         CUiResources::ResetAll();
         CUiResources::SetModuleInstance(GetModuleHandleW(nullptr));
@@ -45,7 +47,7 @@ TEST_F(ArchiveTexts, EnglishFileLoadsFromTheEmbeddedArchive) {
     EXPECT_FALSE(GetTextTable().LoadResourceIndex(kResourceIndexFile));
     ASSERT_TRUE(GetTextTable().LoadLanguageFile(ChooseLanguage(1033, 2052).file));
     EXPECT_EQ(GetTextTable().Texts(), reference.Texts());
-    EXPECT_EQ(WindowCaption(GetTextTable()), u"Printer Driver Setup - V1.0.14");
+    EXPECT_EQ(WindowCaption(GetTextTable()), u"Printer Driver Setup - V" TDE_VERSION_TEXT);
     for (const TextKeyInfo& info : TextKeyVocabulary()) {
         EXPECT_NE(GetTextTable().GetText(info.key), info.key);
     }
