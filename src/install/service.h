@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/errors.h"
+#include "base/fault_plan.h"
 #include "base/handles.h"
 #include "install/clock.h"
 #include "spooler/spooler.h"

@@ -1,4 +1,5 @@
 #include "ports/tcp_port.h"
+#include "spooler/memory_spooler.h"
 
 #include <algorithm>
 #include <cstring>

@@ -8,7 +8,7 @@
 #include "ports/tcp_address.h"
 #include "base/collation.h"
 #include "base/errors.h"
-#include "spooler/spooler.h"
+#include "spooler/memory_spooler.h"
 
 #include <algorithm>
 #include <cstdint>

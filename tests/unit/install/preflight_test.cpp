@@ -2,6 +2,8 @@
 // problem on its own, the spooler start that works or not, and what each scope
 // leaves out.
 #include "archive/writer.h"
+#include "base/fault_plan.h"
+#include "spooler/memory_spooler.h"
 #include "workflow_fixture.h"
 
 #include <gmock/gmock.h>

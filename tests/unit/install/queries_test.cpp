@@ -1,5 +1,6 @@
 // The installed-driver and printer queries over the in-memory spooler.
 #include "install/install.h"
+#include "spooler/memory_spooler.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
 // Queue deletion, creation, re-porting and the printer properties window.
 #include "install/install.h"
+#include "spooler/memory_spooler.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

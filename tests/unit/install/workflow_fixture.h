@@ -4,6 +4,7 @@
 #pragma once
 
 #include "install/catalogue.h"
+#include "spooler/memory_spooler.h"
 #include "install/install.h"
 #include "install/memory_staging_files.h"
 

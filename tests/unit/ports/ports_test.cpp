@@ -1,6 +1,7 @@
 // The port list: which of the spooler's ports are offered and in which order a
 // sorted combo box shows them.
 #include "ports/ports.h"
+#include "spooler/memory_spooler.h"
 
 #include "base/collation.h"
 

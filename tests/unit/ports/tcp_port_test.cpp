@@ -1,6 +1,7 @@
 // Network printer addresses and port names, and the Standard TCP/IP port made
 // or reused over the in-memory monitor.
 #include "ports/tcp_port.h"
+#include "spooler/memory_spooler.h"
 
 #include <gtest/gtest.h>
 

@@ -2,6 +2,7 @@
 // the lock, the check, the port, the test for an installation already whole,
 // the workflow or removal and the end state to the exit code.
 #include "quiet_world.h"
+#include "spooler/memory_spooler.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The in-memory spooler behaves like the real one where callers can tell:
 // sizes and layouts of enumerations, the checks of queue and driver calls, and
 // failures injected on a chosen call.
-#include "spooler/spooler.h"
+#include "spooler/memory_spooler.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

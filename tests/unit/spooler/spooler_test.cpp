@@ -1,5 +1,5 @@
 // The two-call helper and the name comparison.
-#include "spooler/spooler.h"
+#include "spooler/memory_spooler.h"
 
 #include "base/collation.h"
 

@@ -3,6 +3,7 @@
 // Wine's). Where Wine answers differently from Windows, see the table in
 // tests/windows/spooler/spooler_win32_test.cpp; each test removes what it made.
 #include "base/collation.h"
+#include "spooler/memory_spooler.h"
 #include "install/install.h"
 #include "spooler_fixtures_win32.h"
 

@@ -1,6 +1,7 @@
 // The port combo box filled from the spooler, and the portable model of its
 // sorted order held against a real CBS_SORT combo box and CompareStringW.
 #include "base/collation.h"
+#include "spooler/memory_spooler.h"
 #include "ports/ports.h"
 #include "spooler_fixtures_win32.h"
 
