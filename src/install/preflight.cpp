@@ -1,5 +1,6 @@
 #include "install/preflight.h"
 
+#include "archive/verify.h"
 #include "base/collation.h"
 #include "install/driver.h"
 #include "install/staging.h"
@@ -91,12 +92,8 @@ std::vector<std::u16string> ItemsToExtract(const PrinterModel& model, std::u16st
 
 PayloadCheck VerifyArchiveItems(ArchiveReader* reader, const std::vector<std::u16string>& items) {
     PayloadCheck check;
-    struct Job {
-        int32_t index;
-        uint32_t size;
-        size_t item;
-    };
-    std::vector<Job> jobs;
+    std::vector<ItemToVerify> jobs;
+    std::vector<size_t> itemOfJob;
     for (size_t i = 0; i < items.size(); ++i) {
         std::u16string name = items[i];
         std::replace(name.begin(), name.end(), u'\\', u'/');
@@ -109,41 +106,16 @@ PayloadCheck VerifyArchiveItems(ArchiveReader* reader, const std::vector<std::u1
             continue;
         }
         check.unpackedBytes += info.uncompressedSize;
-        jobs.push_back({index, info.uncompressedSize, i});
+        jobs.push_back({index, info.uncompressedSize});
+        itemOfJob.push_back(i);
     }
     if (jobs.empty()) {
         return check;
     }
-    std::vector<std::unique_ptr<uint8_t[]>> buffers(jobs.size());
-    std::vector<bool> whole(jobs.size(), false);
-    size_t next = 0;
-    UnzipItemsInterleaved(
-        reader, 4,
-        [&](int32_t& index, void*& buffer, uint32_t& length) {
-            if (next == jobs.size()) {
-                return false;
-            }
-            buffers[next] = std::make_unique_for_overwrite<uint8_t[]>(jobs[next].size);
-            index = jobs[next].index;
-            buffer = buffers[next].get();
-            length = jobs[next].size;
-            ++next;
-            return true;
-        },
-        [&](int32_t, void* buffer, ArchiveStatus status) {
-            // A buffer of exactly the item's size: Ok means every byte came out
-            // and the CRC-32 matched.
-            for (size_t j = 0; j < jobs.size(); ++j) {
-                if (buffers[j].get() == buffer) {
-                    whole[j] = status == ArchiveStatus::Ok;
-                    buffers[j].reset();
-                    break;
-                }
-            }
-        });
+    const std::vector<ArchiveStatus> statuses = VerifyItemData(reader, jobs);
     for (size_t j = 0; j < jobs.size(); ++j) {
-        if (!whole[j]) {
-            check.damaged.push_back(items[jobs[j].item]);
+        if (statuses[j] != ArchiveStatus::Ok) {
+            check.damaged.push_back(items[itemOfJob[j]]);
         }
     }
     return check;

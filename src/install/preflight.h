@@ -80,7 +80,8 @@ class FakePreflightQueries final : public PreflightQueries {
 std::unique_ptr<PreflightQueries> CreateWin32PreflightQueries();
 #endif
 
-// Reads each item of the list once, several side by side, from the open archive.
+// Reads each item of the list once, several side by side, from the open archive
+// (VerifyItemData); a missing, empty or oversized item counts as damaged.
 PayloadCheck VerifyArchiveItems(ArchiveReader* reader, const std::vector<std::u16string>& items);
 
 enum class CheckScope {
