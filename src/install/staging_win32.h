@@ -1,6 +1,7 @@
 // The staging folder's file operations on this machine's file system.
 #pragma once
 
+#include "install/folder_trust_win32.h"
 #include "install/staging.h"
 
 namespace tde {
@@ -25,10 +26,6 @@ class Win32StagingFiles final : public StagingFiles {
     bool MayTrustCertificate(std::u16string_view path) override;
     uint32_t LastError() const override;
 };
-
-// The owner and DACL of a security descriptor as the judgment sees them; false
-// when they cannot be read. `descriptor` is a PSECURITY_DESCRIPTOR.
-bool ReadFolderSecurity(void* descriptor, FolderFacts& facts);
 
 // The SHA-256 of the file's bytes as 64 lower-case hex digits; empty when it
 // cannot be read.
