@@ -1,7 +1,13 @@
-// The log writer on Windows: the per-run file, the /log file held open for the
-// run, the link checks and the entry points. It stays one file because all of
-// them go through the table of held handles and its lock, which nothing else
-// may reach.
+// The log writer on Windows. It holds, in this order: the table of log files
+// held open for the run and its lock; writing and deleting through a held
+// handle; the temporary folder and the random names of the per-run file; the
+// platform under the portable writer (clock, appends, console); the per-run
+// file, made on first use and deleted at exit unless kept; the wide-format
+// rules of the Windows runtime; the /log file's opening with its link and
+// final-path checks; and the entry points of log.h. It stays one file because
+// the table is private to it: the per-run file and the /log file put their
+// handles in, the appends take them out, and split apart the table would
+// become an interface that any code could reach and write through.
 #include "log/log.h"
 #include "base/win32.h"
 #include "log/log_file_win32.h"

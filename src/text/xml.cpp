@@ -1,7 +1,10 @@
-// The in-place XML reader. The parser walks the buffer once, iteratively (the
-// current parent and the last element of its content are all the state it
-// needs, because every element records its parent), so deep nesting costs heap
-// for the element array and never stack.
+// The in-place XML reader: the parser, the document that owns the parsed
+// buffer, and the node view over it. It stays whole because the node's
+// attribute walk reads the layout the parser leaves in the buffer, so the
+// writer and the reader of that layout must change together. The parser walks
+// the buffer once, iteratively (the current parent and the last element of its
+// content are all the state it needs, because every element records its
+// parent), so deep nesting costs heap for the element array and never stack.
 #include "text/text.h"
 
 #include "base/utf8.h"
