@@ -1,6 +1,9 @@
 #include "quiet/unattended.h"
 
 #include "base/collation.h"
+#include "text/text.h"
+
+#include <algorithm>
 
 namespace tde {
 
@@ -23,6 +26,28 @@ bool Read(const SpoolerBuffer& buffer, EndState& end) {
     end.readError = buffer.error;
     return false;
 }
+
+bool Read(const SpoolerBuffer& buffer) {
+    return buffer.outcome == SpoolerFetch::Filled || buffer.outcome == SpoolerFetch::NothingNeeded;
+}
+
+SpoolerBuffer FetchPrinters(Spooler& spooler, uint32_t flags) {
+    return FetchTwice(spooler,
+                      [&](uint8_t* buffer, uint32_t size, uint32_t* needed, uint32_t* count) {
+                          return spooler.EnumPrintersW(flags, 2, buffer, size, needed, count);
+                      });
+}
+
+std::u16string Joined(const std::vector<SpoolerEntry>& queues) {
+    std::u16string text;
+    for (const SpoolerEntry& queue : queues) {
+        text += (text.empty() ? u"" : u", ") + queue.printerName;
+    }
+    return text;
+}
+
+// ERROR_SERVICE_CANNOT_ACCEPT_CTRL: the stop is refused for now.
+constexpr uint32_t kErrorServiceCannotAcceptControl = 1061;
 
 std::u16string_view FileName(std::u16string_view path) {
     const size_t slash = path.find_last_of(u"\\/");
@@ -162,13 +187,60 @@ uint32_t DeleteDriverForRemoval(Spooler& spooler, std::u16string_view driverName
     return error;
 }
 
-bool UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
-                    bool reportsVistaOrLater, std::u16string_view model,
-                    const RunReporter& report) {
+WaitingJobs QueuesHoldingJobs(Spooler& spooler) {
+    WaitingJobs jobs;
+    const SpoolerBuffer printers = FetchPrinters(spooler, kPrinterEnumLocal);
+    if (!Read(printers)) {
+        jobs.listRead = false;
+        jobs.readError = printers.error;
+        return jobs;
+    }
+    uint32_t count = 0;
+    const PrinterInfo2* printer = printers.Records<PrinterInfo2>(&count);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (printer[i].cJobs > 0) {
+            jobs.queues.push_back({std::u16string(Text(printer[i].pPrinterName)),
+                                   std::u16string(Text(printer[i].pDriverName)),
+                                   {}});
+        }
+    }
+    return jobs;
+}
+
+std::vector<std::u16string> JobsOnDriver(const WaitingJobs& jobs, std::u16string_view model,
+                                         bool ignoreCase) {
+    std::vector<std::u16string> names;
+    for (const SpoolerEntry& queue : jobs.queues) {
+        if (ignoreCase ? SameName(queue.driverName, model) : queue.driverName == model) {
+            names.push_back(queue.printerName);
+        }
+    }
+    return names;
+}
+
+Removal UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
+                       bool reportsVistaOrLater, std::u16string_view model,
+                       const RunReporter& report) {
     report(u"Start uninstall");
+    Removal removal;
     // Lists that cannot be read would look like nothing to remove.
-    if (!ReadEndState(spooler, model).listsRead) {
-        return false;
+    const EndState before = ReadEndState(spooler, model);
+    if (!before.listsRead) {
+        removal.listsRead = false;
+        return removal;
+    }
+    removal.found = before.driverInstalled || before.queuesOnDriver > 0;
+    if (!removal.found) {
+        report(u"No driver \"" + std::u16string(model) +
+               u"\" and no printer on it is installed: nothing to remove");
+        return removal;
+    }
+    // A queue deleted with its jobs stays until they have printed, and keeps the driver in use.
+    const WaitingJobs jobs = QueuesHoldingJobs(spooler);
+    removal.listsRead = jobs.listRead;
+    removal.jobsWaiting = JobsOnDriver(jobs, model, /*ignoreCase=*/true);
+    if (!removal.listsRead || !removal.jobsWaiting.empty()) {
+        return removal;
     }
     std::vector<SpoolerEntry> drivers;
     std::vector<SpoolerEntry> printers;
@@ -198,7 +270,63 @@ bool UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
             spooler.DeletePrinterDriverPackageW(driver.infPath.c_str());
         }
     }
-    return true;
+    return removal;
+}
+
+ServiceHandle JobsGuardedServices::OpenSCManagerW(uint32_t access) {
+    refused_ = false;
+    return services_.OpenSCManagerW(access);
+}
+
+ServiceHandle JobsGuardedServices::OpenServiceW(ServiceHandle manager, const char16_t* name,
+                                                uint32_t access) {
+    refused_ = false;
+    const ServiceHandle service = services_.OpenServiceW(manager, name, access);
+    if (service != nullptr && name != nullptr && SameName(name, u"Spooler")) {
+        spoolerHandles_.push_back(service);
+    }
+    return service;
+}
+
+bool JobsGuardedServices::ControlService(ServiceHandle service, uint32_t control) {
+    refused_ = false;
+    if (control == kServiceControlStop && std::find(spoolerHandles_.begin(), spoolerHandles_.end(),
+                                                    service) != spoolerHandles_.end()) {
+        // Read just before the stop: jobs keep arriving while the run works.
+        WaitingJobs jobs = QueuesHoldingJobs(spooler_);
+        if (!jobs.listRead || !jobs.queues.empty()) {
+            report_(jobs.listRead ? u"The spooler is not restarted: jobs are waiting on " +
+                                        Joined(jobs.queues)
+                                  : u"The spooler is not restarted: its printers cannot be read "
+                                    u"to look for waiting jobs (error " +
+                                        DecimalText(jobs.readError) + u")");
+            found_ = std::move(jobs);
+            refused_ = refusedOnce_ = true;
+            return false;
+        }
+    }
+    return services_.ControlService(service, control);
+}
+
+bool JobsGuardedServices::StartServiceW(ServiceHandle service) {
+    refused_ = false;
+    return services_.StartServiceW(service);
+}
+
+bool JobsGuardedServices::QueryServiceStatusEx(ServiceHandle service,
+                                               ServiceStatusProcess* status) {
+    refused_ = false;
+    return services_.QueryServiceStatusEx(service, status);
+}
+
+bool JobsGuardedServices::CloseServiceHandle(ServiceHandle handle) {
+    refused_ = false;
+    std::erase(spoolerHandles_, handle);
+    return services_.CloseServiceHandle(handle);
+}
+
+uint32_t JobsGuardedServices::LastError() const {
+    return refused_ ? kErrorServiceCannotAcceptControl : services_.LastError();
 }
 
 bool ReportChecks(CheckPlatform& platform, const TextTable& texts, const InstallRequest& request,
@@ -242,12 +370,31 @@ InstallOutcome InstallQuietly(InstallPlatform& platform, InstallRequest request,
     InstallPlatform checked = platform;
     checked.checkFirst = false;
     const std::u16string model = request.model.driverName;
+    const std::u16string queueName = request.model.queueName;
     InstalledLists lists;
     const InstallOutcome outcome = RunInstallationWorkflow(checked, lists, std::move(request));
     // The lists are as read before anything changed; removing the earlier
-    // installation deleted the queues whose driver name is exactly the model's.
+    // installation deleted the queues whose driver name is exactly the model's,
+    // unless staging failed first or the spooler refused.
+    const SpoolerBuffer after =
+        FetchPrinters(platform.spooler, kPrinterEnumLocal | kPrinterEnumConnections);
+    uint32_t count = 0;
+    const PrinterInfo2* listed = after.Records<PrinterInfo2>(&count);
     for (const SpoolerEntry& printer : lists.installedPrinters) {
-        if (printer.driverName == model) {
+        if (printer.driverName != model) {
+            continue;
+        }
+        bool gone = true;
+        for (uint32_t i = 0; i < count && gone; ++i) {
+            gone = !SameName(Text(listed[i].pPrinterName), printer.printerName);
+        }
+        // AddPrinterW refuses a name still taken, so the model's queue made anew was deleted.
+        gone = gone || (outcome == InstallOutcome::QueueCreated &&
+                        SameName(printer.printerName, queueName));
+        if (!Read(after)) {
+            report(u"The printer \"" + printer.printerName + u"\" used the driver \"" + model +
+                   u"\" and may have been deleted: the spooler's printers cannot be read now");
+        } else if (gone) {
             report(u"The printer \"" + printer.printerName + u"\" used the driver \"" + model +
                    u"\" and was deleted before the installation");
         }
