@@ -1,4 +1,5 @@
 #include "quiet/run.h"
+#include "quiet/waiting_jobs.h"
 
 #include "ports/ports.h"
 #include "ports/usb_ports.h"

@@ -59,21 +59,6 @@ std::vector<std::u16string> QueuesOnDriver(const std::vector<SpoolerEntry>& prin
 // flags, so the driver is really gone. 0 or the last error.
 uint32_t DeleteDriverForRemoval(Spooler& spooler, std::u16string_view driverName);
 
-// The local queues that hold jobs, as EnumPrintersW level 2 reports cJobs. A
-// deleted queue with jobs stays with the spooler until they have printed, taking
-// its name, and a spooler restart interrupts every one of them.
-struct WaitingJobs {
-    bool listRead = true;
-    uint32_t readError = 0;
-    std::vector<SpoolerEntry> queues;  // name and driver of each, in list order
-};
-WaitingJobs QueuesHoldingJobs(Spooler& spooler);
-
-// The names of those on the model's driver: named exactly, as an install's
-// removal compares, or with letter case ignored, as /uninstall does.
-std::vector<std::u16string> JobsOnDriver(const WaitingJobs& jobs, std::u16string_view model,
-                                         bool ignoreCase);
-
 // What an uninstall found and did.
 struct Removal {
     bool listsRead = true;  // false: the spooler's lists cannot be read; nothing was touched
@@ -89,38 +74,6 @@ struct Removal {
 Removal UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
                        bool reportsVistaOrLater, std::u16string_view model,
                        const RunReporter& report);
-
-// The service control a quiet run hands on: it stops the spooler only while no
-// local queue holds jobs, as a restart interrupts every printer of the till. A
-// refused stop fails with 1061 (the service cannot accept the control now), and
-// a line says why.
-class JobsGuardedServices final : public ServiceControl {
-  public:
-    JobsGuardedServices(ServiceControl& services, Spooler& spooler, RunReporter report)
-        : services_(services), spooler_(spooler), report_(std::move(report)) {}
-
-    ServiceHandle OpenSCManagerW(uint32_t access) override;
-    ServiceHandle OpenServiceW(ServiceHandle manager, const char16_t* name,
-                               uint32_t access) override;
-    bool ControlService(ServiceHandle service, uint32_t control) override;
-    bool StartServiceW(ServiceHandle service) override;
-    bool QueryServiceStatusEx(ServiceHandle service, ServiceStatusProcess* status) override;
-    bool CloseServiceHandle(ServiceHandle handle) override;
-    uint32_t LastError() const override;
-
-    // What the last refused stop found: the queues with jobs, or a list not read.
-    bool Refused() const { return refusedOnce_; }
-    const WaitingJobs& Found() const { return found_; }
-
-  private:
-    ServiceControl& services_;
-    Spooler& spooler_;
-    RunReporter report_;
-    std::vector<ServiceHandle> spoolerHandles_;
-    WaitingJobs found_;
-    bool refused_ = false;  // the last call was a refused stop
-    bool refusedOnce_ = false;
-};
 
 // Marks that a quiet install created the model's queue, for the package's
 // rollback: kept where only administrators can write.
