@@ -51,13 +51,14 @@ struct RunFacts {
     std::u16string model;  // display name: driver and queue name
     std::u16string port;   // the port the queue must be on
     bool makeDefault = false;
-    bool rollbackMarked = true;    // /rollback: an install marked the model as created by it
-    bool nothingToRemove = false;  // a removal found neither the driver nor a queue on it
+    // A removal found neither the driver nor a queue on it.
+    bool nothingToRemove = false;
     // Local queues whose jobs kept the run from deleting a queue or restarting the
-    // spooler; a restart is also refused when the jobs cannot be read.
+    // spooler (1603); a restart is also refused when the jobs cannot be read.
     std::vector<std::u16string> jobsWaiting;
     bool jobsUnread = false;
-    EndState end;  // looked at after the run, never assumed
+    bool rollbackMarked = true;  // /rollback: an install marked the model as created by it
+    EndState end;                // looked at after the run, never assumed
 };
 
 struct RunVerdict {
@@ -69,11 +70,12 @@ struct RunVerdict {
 // LocalSystem among it), then 1618 when another run holds the lock; 1603 for
 // every state of the machine: a lock that cannot be had, a port the spooler does
 // not list, no USB printer or more than one for "/port auto", unreadable
-// spooler lists, a check before the run that blocked it, jobs that kept a queue
-// or the spooler as it was, an installation that failed (/check: 0 otherwise). Otherwise 0 only
-// when the end state proves the work done: after an install the driver with this package's files,
-// the queue on the requested port and the model's driver, and the default printer when asked for;
-// after an uninstall no driver and no queue of the model's driver.
+// spooler lists, a check before the run that blocked it, an installation that
+// failed (/check: 0 otherwise). Otherwise 0 only when the end
+// state proves the work done: after an install the driver with this package's
+// files, the queue on the requested port and the model's driver, and the
+// default printer when asked for; after an uninstall no driver and no queue of
+// the model's driver.
 RunVerdict DecideExitCode(const RunFacts& facts);
 
 // The end check of an install without its default printer: the model is
