@@ -57,6 +57,14 @@ RunVerdict DecideExitCode(const RunFacts& facts) {
     if (facts.mode == RunMode::Rollback && !facts.rollbackMarked) {
         return {kExitSuccess, {}};  // nothing of the model was this install's to remove
     }
+    if (!facts.jobsWaiting.empty()) {
+        return {kExitInstallFailure, u"jobs are waiting on " + Joined(facts.jobsWaiting) +
+                                         u"; try again when they have printed"};
+    }
+    if (facts.jobsUnread) {
+        return {kExitInstallFailure,
+                u"the spooler's printers cannot be read to look for waiting jobs"};
+    }
     const EndState& end = facts.end;
     if (!end.listsRead) {
         return {kExitInstallFailure,
@@ -112,7 +120,9 @@ std::u16string ResultLine(const RunFacts& facts, const RunVerdict& verdict) {
     } else if (facts.mode == RunMode::Rollback && !facts.rollbackMarked) {
         line += u": not created by the package's install, nothing to roll back";
     } else if (facts.mode == RunMode::Uninstall || facts.mode == RunMode::Rollback) {
-        line += ok ? u" removed" : u" not removed";
+        line += !ok                     ? u" not removed"
+                : facts.nothingToRemove ? u": nothing to remove"
+                                        : u" removed";
     } else {
         line += ok ? u" installed on " + facts.port : std::u16string(u" not installed");
         if (ok && facts.makeDefault) {

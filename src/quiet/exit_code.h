@@ -51,6 +51,12 @@ struct RunFacts {
     std::u16string model;  // display name: driver and queue name
     std::u16string port;   // the port the queue must be on
     bool makeDefault = false;
+    // A removal found neither the driver nor a queue on it.
+    bool nothingToRemove = false;
+    // Local queues whose jobs kept the run from deleting a queue or restarting the
+    // spooler (1603); a restart is also refused when the jobs cannot be read.
+    std::vector<std::u16string> jobsWaiting;
+    bool jobsUnread = false;
     bool rollbackMarked = true;  // /rollback: an install marked the model as created by it
     EndState end;                // looked at after the run, never assumed
 };

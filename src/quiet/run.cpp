@@ -1,4 +1,5 @@
 #include "quiet/run.h"
+#include "quiet/waiting_jobs.h"
 
 #include "ports/ports.h"
 #include "ports/usb_ports.h"
@@ -20,7 +21,7 @@ class QuietInstallLog final : public InstallLog {
 class Run {
   public:
     Run(QuietPlatform& platform, const ModelCatalogue& catalogue)
-        : p_(platform), catalogue_(catalogue) {}
+        : p_(platform), catalogue_(catalogue), services_(p_.services, p_.spooler, Reporter()) {}
 
     uint32_t Execute(std::u16string_view arguments) {
         const ParsedCommandLine parsed = ParseCommandLine(arguments, catalogue_.modelNames);
@@ -70,6 +71,12 @@ class Run {
     uint32_t Finish(bool lookAtSpooler = false) {
         if (lookAtSpooler) {
             LookAtSpooler();
+        }
+        if (services_.Refused()) {
+            facts_.jobsUnread = !services_.Found().listRead;
+            for (const SpoolerEntry& queue : services_.Found().queues) {
+                facts_.jobsWaiting.push_back(queue.printerName);
+            }
         }
         const RunVerdict verdict = DecideExitCode(facts_);
         Report(ResultLine(facts_, verdict));
@@ -149,10 +156,23 @@ class Run {
     }
 
     void Uninstall() {
-        if (!UninstallModel(p_.spooler, p_.services, p_.clock, ReportsVistaOrLater(p_.facts),
-                            facts_.model, Reporter())) {
+        const Removal removal =
+            UninstallModel(p_.spooler, services_, p_.clock, ReportsVistaOrLater(p_.facts),
+                           facts_.model, Reporter());
+        if (!removal.listsRead) {
             Report(u"The spooler's lists cannot be read: nothing was removed.");
         }
+        facts_.nothingToRemove = removal.listsRead && !removal.found;
+        facts_.jobsWaiting = removal.jobsWaiting;
+    }
+
+    // Removing an earlier installation deletes every queue on the model's driver,
+    // and a queue deleted with jobs stays until they have printed.
+    bool JobsInTheWay() {
+        const WaitingJobs jobs = QueuesHoldingJobs(p_.spooler);
+        facts_.jobsUnread = !jobs.listRead;
+        facts_.jobsWaiting = JobsOnDriver(jobs, facts_.model, /*ignoreCase=*/false);
+        return facts_.jobsUnread || !facts_.jobsWaiting.empty();
     }
 
     bool FindUsbPort() {
@@ -179,6 +199,9 @@ class Run {
 
     void Install() {
         LookAtSpooler();
+        if ((line_.repair || !InstalledAndWhole(facts_)) && JobsInTheWay()) {
+            return;
+        }
         if (!MarkCreation(p_.marks, facts_.model, facts_.end.queueExists, Reporter())) {
             facts_.workflowSucceeded = false;
             return;
@@ -194,8 +217,8 @@ class Run {
         }
         QuietUi ui(Reporter());
         QuietInstallLog log(p_.host);
-        InstallPlatform platform{p_.spooler,  p_.services, p_.shell, p_.files, p_.facts, p_.clock,
-                                 p_.messages, *texts_,     log,      ui,       p_.checks};
+        InstallPlatform platform{p_.spooler,  services_, p_.shell, p_.files, p_.facts, p_.clock,
+                                 p_.messages, *texts_,   log,      ui,       p_.checks};
         const InstallOutcome outcome = InstallQuietly(platform, request_, Reporter());
         facts_.workflowSucceeded =
             outcome == InstallOutcome::QueueCreated || outcome == InstallOutcome::QueueReported;
@@ -223,6 +246,7 @@ class Run {
     RunFacts facts_;
     InstallRequest request_;
     const TextTable* texts_ = nullptr;
+    JobsGuardedServices services_;  // no spooler restart while jobs wait
 };
 
 }  // namespace

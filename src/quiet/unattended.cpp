@@ -1,4 +1,5 @@
 #include "quiet/unattended.h"
+#include "quiet/waiting_jobs.h"
 
 #include "base/collation.h"
 
@@ -22,6 +23,17 @@ bool Read(const SpoolerBuffer& buffer, EndState& end) {
     end.listsRead = false;
     end.readError = buffer.error;
     return false;
+}
+
+bool Read(const SpoolerBuffer& buffer) {
+    return buffer.outcome == SpoolerFetch::Filled || buffer.outcome == SpoolerFetch::NothingNeeded;
+}
+
+SpoolerBuffer FetchPrinters(Spooler& spooler, uint32_t flags) {
+    return FetchTwice(spooler,
+                      [&](uint8_t* buffer, uint32_t size, uint32_t* needed, uint32_t* count) {
+                          return spooler.EnumPrintersW(flags, 2, buffer, size, needed, count);
+                      });
 }
 
 std::u16string_view FileName(std::u16string_view path) {
@@ -162,13 +174,29 @@ uint32_t DeleteDriverForRemoval(Spooler& spooler, std::u16string_view driverName
     return error;
 }
 
-bool UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
-                    bool reportsVistaOrLater, std::u16string_view model,
-                    const RunReporter& report) {
+Removal UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
+                       bool reportsVistaOrLater, std::u16string_view model,
+                       const RunReporter& report) {
     report(u"Start uninstall");
+    Removal removal;
     // Lists that cannot be read would look like nothing to remove.
-    if (!ReadEndState(spooler, model).listsRead) {
-        return false;
+    const EndState before = ReadEndState(spooler, model);
+    if (!before.listsRead) {
+        removal.listsRead = false;
+        return removal;
+    }
+    removal.found = before.driverInstalled || before.queuesOnDriver > 0;
+    if (!removal.found) {
+        report(u"No driver \"" + std::u16string(model) +
+               u"\" and no printer on it is installed: nothing to remove");
+        return removal;
+    }
+    // A queue deleted with its jobs stays until they have printed, and keeps the driver in use.
+    const WaitingJobs jobs = QueuesHoldingJobs(spooler);
+    removal.listsRead = jobs.listRead;
+    removal.jobsWaiting = JobsOnDriver(jobs, model, /*ignoreCase=*/true);
+    if (!removal.listsRead || !removal.jobsWaiting.empty()) {
+        return removal;
     }
     std::vector<SpoolerEntry> drivers;
     std::vector<SpoolerEntry> printers;
@@ -198,7 +226,7 @@ bool UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
             spooler.DeletePrinterDriverPackageW(driver.infPath.c_str());
         }
     }
-    return true;
+    return removal;
 }
 
 bool ReportChecks(CheckPlatform& platform, const TextTable& texts, const InstallRequest& request,
@@ -242,12 +270,31 @@ InstallOutcome InstallQuietly(InstallPlatform& platform, InstallRequest request,
     InstallPlatform checked = platform;
     checked.checkFirst = false;
     const std::u16string model = request.model.driverName;
+    const std::u16string queueName = request.model.queueName;
     InstalledLists lists;
     const InstallOutcome outcome = RunInstallationWorkflow(checked, lists, std::move(request));
     // The lists are as read before anything changed; removing the earlier
-    // installation deleted the queues whose driver name is exactly the model's.
+    // installation deleted the queues whose driver name is exactly the model's,
+    // unless staging failed first or the spooler refused.
+    const SpoolerBuffer after =
+        FetchPrinters(platform.spooler, kPrinterEnumLocal | kPrinterEnumConnections);
+    uint32_t count = 0;
+    const PrinterInfo2* listed = after.Records<PrinterInfo2>(&count);
     for (const SpoolerEntry& printer : lists.installedPrinters) {
-        if (printer.driverName == model) {
+        if (printer.driverName != model) {
+            continue;
+        }
+        bool gone = true;
+        for (uint32_t i = 0; i < count && gone; ++i) {
+            gone = !SameName(Text(listed[i].pPrinterName), printer.printerName);
+        }
+        // AddPrinterW refuses a name still taken, so the model's queue made anew was deleted.
+        gone = gone || (outcome == InstallOutcome::QueueCreated &&
+                        SameName(printer.printerName, queueName));
+        if (!Read(after)) {
+            report(u"The printer \"" + printer.printerName + u"\" used the driver \"" + model +
+                   u"\" and may have been deleted: the spooler's printers cannot be read now");
+        } else if (gone) {
             report(u"The printer \"" + printer.printerName + u"\" used the driver \"" + model +
                    u"\" and was deleted before the installation");
         }

@@ -59,13 +59,21 @@ std::vector<std::u16string> QueuesOnDriver(const std::vector<SpoolerEntry>& prin
 // flags, so the driver is really gone. 0 or the last error.
 uint32_t DeleteDriverForRemoval(Spooler& spooler, std::u16string_view driverName);
 
+// What an uninstall found and did.
+struct Removal {
+    bool listsRead = true;  // false: the spooler's lists cannot be read; nothing was touched
+    bool found = false;     // a queue on the model's driver or the driver itself was there
+    std::vector<std::u16string> jobsWaiting;  // queues on the driver with jobs; nothing touched
+};
+
 // Removes what installing the model leaves in the spooler: each queue on the
 // model's driver (named through `report`), then each driver of the model's name
 // with one spooler restart while it is in use and, once deleted, its package.
-// The certificate stays. False, with nothing touched, when the spooler's lists
-// cannot be read; other failures are left to the end check.
-bool UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
-                    bool reportsVistaOrLater, std::u16string_view model, const RunReporter& report);
+// The certificate stays. Nothing is touched when the lists cannot be read or
+// a local queue on the driver holds jobs; other failures are left to the end check.
+Removal UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
+                       bool reportsVistaOrLater, std::u16string_view model,
+                       const RunReporter& report);
 
 // Marks that a quiet install created the model's queue, for the package's
 // rollback: kept where only administrators can write.
@@ -134,8 +142,9 @@ void ReportInstalledState(Spooler& spooler, std::u16string_view model, const Run
 
 // Runs the installation workflow for the request, its check left out (the
 // caller reports the check with ReportChecks first), then names the printers it
-// deleted with the earlier installation (every queue on the model's driver): a second queue of the
-// model is gone afterwards, and whoever deploys should know.
+// deleted with the earlier installation: those on the model's driver that the
+// spooler no longer lists, and the model's queue when the run made it anew. A
+// second queue of the model is gone afterwards, and whoever deploys should know.
 InstallOutcome InstallQuietly(InstallPlatform& platform, InstallRequest request,
                               const RunReporter& report);
 

@@ -134,7 +134,7 @@ bool MemorySpooler::EnumPrintersW(uint32_t flags, uint32_t level, uint8_t* buffe
     for (const Queue& queue : queues) {
         bool wanted = queue.connection ? (flags & kPrinterEnumConnections) != 0
                                        : (flags & kPrinterEnumLocal) != 0;
-        if (!wanted) {
+        if (!wanted || queue.pendingDeletion) {
             continue;
         }
         PrinterInfo2 r = {};
@@ -153,6 +153,7 @@ bool MemorySpooler::EnumPrintersW(uint32_t flags, uint32_t level, uint8_t* buffe
         r.DefaultPriority = queue.defaultPriority;
         r.StartTime = queue.startTime;
         r.UntilTime = queue.untilTime;
+        r.cJobs = queue.jobs;
         records.push_back(r);
     }
     uint32_t error = Answer<PrinterInfo2>(records,
@@ -487,7 +488,7 @@ bool MemorySpooler::OpenPrinterW(const char16_t* printerName, PrinterHandle* pri
         return Fail(kErrorInvalidParameter);
     }
     Queue* queue = FindQueueIgnoreCase(printerName);
-    if (queue == nullptr || !queue->openable) {
+    if (queue == nullptr || !queue->openable || queue->pendingDeletion) {
         return Fail(kErrorInvalidPrinterName);
     }
     uintptr_t handle = nextHandle_++;
@@ -506,6 +507,10 @@ bool MemorySpooler::DeletePrinter(PrinterHandle printer) {
     }
     if (EqualIgnoreCase(defaultPrinter, queue->name)) {
         defaultPrinter.clear();
+    }
+    if (queue->jobs > 0) {
+        queue->pendingDeletion = true;  // gone once its jobs have printed
+        return true;
     }
     queues.erase(queues.begin() + (queue - queues.data()));
     return true;
@@ -568,6 +573,7 @@ bool MemorySpooler::GetPrinterW(PrinterHandle printer, uint32_t level, uint8_t* 
     r.DefaultPriority = queue->defaultPriority;
     r.StartTime = queue->startTime;
     r.UntilTime = queue->untilTime;
+    r.cJobs = queue->jobs;
     uint32_t returned = 0;
     uint32_t error = Answer<PrinterInfo2>({r},
                                           {{&PrinterInfo2::pServerName},
@@ -711,7 +717,7 @@ bool MemorySpooler::SetDefaultPrinterW(const char16_t* printerName) {
         return true;
     }
     Queue* queue = FindQueueIgnoreCase(printerName);
-    if (queue == nullptr) {
+    if (queue == nullptr || queue->pendingDeletion) {
         return Fail(kErrorInvalidPrinterName);
     }
     defaultPrinter = queue->name;

@@ -88,6 +88,10 @@ class MemorySpooler final : public Spooler {
         uint32_t untilTime = 0;
         bool connection = false;  // a connection to another computer's queue
         bool openable = true;     // false: listed, but every open fails with 1801
+        uint32_t jobs = 0;        // jobs waiting to print, reported as cJobs
+        // Deleted while it held jobs: the spooler keeps it until they have printed,
+        // neither listed nor opened, and its name still taken.
+        bool pendingDeletion = false;
     };
     // A driver package that can be uploaded from `sourceInfPath`.
     struct Package {

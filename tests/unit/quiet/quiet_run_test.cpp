@@ -21,7 +21,8 @@ struct RunRow {
     std::u16string_view said;  // a part of a line of the log or output
     int starts = -1;           // spooler starts, where they matter
     SpoolerOp op = SpoolerOp::AddPrinterDriverExW;
-    int calls = -1;  // calls of `op`, where they matter
+    int calls = -1;                   // calls of `op`, where they matter
+    std::u16string_view unsaid = {};  // a part no line holds
 };
 
 // The model installed by a quiet run, the spooler's calls of that run forgotten.
@@ -33,6 +34,14 @@ void Installed(QuietWorld& w) {
 void Stopped(QuietWorld& w) {
     w.services.services[0].state = kServiceStopped;
     w.services.services[0].startDelayMs = 2000;
+}
+
+// Jobs waiting on the named queue, over an earlier installation.
+void Jobs(QuietWorld& w, std::u16string_view queue) {
+    w.AddEarlierInstallation();
+    for (MemorySpooler::Queue& q : w.spooler.queues) {
+        q.jobs = q.name == queue ? 2 : 0;
+    }
 }
 
 void HeldElsewhere(QuietWorld& w) {
@@ -95,6 +104,22 @@ TEST(QuietRun, TableOfRuns) {
              w.spooler.queues.back().name = u"Shop A4";
          },
          0, u"\"Shop A4\" used the driver \"A4 Printer\" and was deleted"},
+        {"a deletion refused without an error is not called one", kInstall,
+         [](W w) {
+             w.AddEarlierInstallation();
+             w.spooler.FailCall(SpoolerOp::DeletePrinter, MemorySpooler::kLeaveLastError, 2);
+         },
+         0, u"\"A4 Printer\" used the driver \"A4 Printer\" and was deleted", -1,
+         SpoolerOp::DeletePrinter, 2, u"\"Shop A4\" used"},
+        {"jobs on a queue of the driver: nothing deleted", kInstall,
+         [](W w) { Jobs(w, u"Shop A4"); }, 1603,
+         u"jobs are waiting on Shop A4; try again when they have printed", -1,
+         SpoolerOp::DeletePrinter, 0},
+        {"/repair: jobs on the model's queue", u"/quiet /model \"A4 Printer\" /port USB001 /repair",
+         [](W w) { Jobs(w, u"A4 Printer"); }, 1603, u"jobs are waiting on A4 Printer", -1,
+         SpoolerOp::AddPrinterDriverExW, 0},
+        {"jobs on another driver's queue: its driver is no matter", kInstall,
+         [](W w) { Jobs(w, u"Other"); }, 0, u"installed on USB001"},
         {"an earlier staging folder that cannot be removed", kInstall,
          [](W w) {
              w.files.AddFolder(u"C:\\Program Files (x86)\\ZNWDriver");
@@ -102,6 +127,14 @@ TEST(QuietRun, TableOfRuns) {
              w.files.FailCall(FileOp::DeleteFileW, kErrorAccessDenied);
          },
          1603, u"cannot be removed", -1, SpoolerOp::AddPrinterDriverExW, 0},
+        {"a staging failure over an earlier installation deletes nothing and says so", kInstall,
+         [](W w) {
+             w.AddEarlierInstallation();
+             w.files.AddFolder(u"C:\\Program Files (x86)\\ZNWDriver");
+             w.files.AddFile(std::u16string(kStaging), "");
+             w.files.FailCall(FileOp::DeleteFileW, kErrorAccessDenied);
+         },
+         1603, u"cannot be removed", -1, SpoolerOp::DeletePrinter, 0, u"was deleted"},
         {"a refusal without an error after a stale 3001", kInstall,
          [](W w) {
              w.AddEarlierInstallation();
@@ -146,6 +179,16 @@ TEST(QuietRun, TableOfRuns) {
              w.spooler.FailCall(SpoolerOp::DeletePrinterDriverExW, MemorySpooler::kLeaveLastError);
          },
          1603, u"the driver is still installed", -1, SpoolerOp::DeletePrinterDriverExW, 1},
+        {"uninstall of a model never installed", kUninstall, nullptr, 0,
+         u"A4 Printer: nothing to remove. Exit code 0."},
+        {"uninstall: jobs on a queue of the driver", kUninstall, [](W w) { Jobs(w, u"Shop A4"); },
+         1603, u"not removed: jobs are waiting on Shop A4", -1, SpoolerOp::DeletePrinter, 0},
+        {"uninstall: no restart while another queue holds jobs", kUninstall,
+         [](W w) {
+             Jobs(w, u"Other");
+             w.spooler.FailCall(SpoolerOp::DeletePrinterDriverExW, kErrorPrinterDriverInUse);
+         },
+         1603, u"The spooler is not restarted: jobs are waiting on Other", 0},
     };
     for (const RunRow& row : rows) {
         SCOPED_TRACE(row.what);
@@ -155,6 +198,7 @@ TEST(QuietRun, TableOfRuns) {
         }
         EXPECT_EQ(world.Quiet(row.arguments), row.code);
         EXPECT_TRUE(world.Said(row.said)) << Narrow(row.said);
+        EXPECT_TRUE(row.unsaid.empty() || !world.Said(row.unsaid)) << Narrow(row.unsaid);
         if (row.starts >= 0) {
             EXPECT_EQ(world.services.CallCount(ServiceOp::StartServiceW), size_t(row.starts));
         }

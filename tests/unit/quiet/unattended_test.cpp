@@ -137,7 +137,7 @@ TEST(UnattendedTest, UninstallRemovesQueuesOnTheDriverThenTheDriver) {
     down.FailCall(SpoolerOp::EnumPrinterDriversW, 1722, MemorySpooler::kEveryCall);
     FakeClock clock;
     MemoryServiceControl services(clock);
-    EXPECT_FALSE(UninstallModel(down, services, clock, true, u"A4 Printer", [](auto) {}));
+    EXPECT_FALSE(UninstallModel(down, services, clock, true, u"A4 Printer", [](auto) {}).listsRead);
     EXPECT_EQ(down.CallCount(SpoolerOp::DeletePrinter), 0u);
     RunFacts facts;
     facts.mode = RunMode::Uninstall;

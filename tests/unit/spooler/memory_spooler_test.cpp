@@ -141,6 +141,8 @@ TEST_F(MemorySpoolerTest, PrinterEnumerationHonoursLocalAndConnectionFlags) {
     MemorySpooler::Queue remote = MakeQueue(u"\\\\server\\Shared", u"", u"A4 Printer");
     remote.connection = true;
     spooler.queues.push_back(remote);
+    spooler.queues.push_back(MakeQueue(u"Leaving", u"LPT1:", u"A4 Printer"));
+    spooler.queues.back().pendingDeletion = true;
     auto names = [&](uint32_t flags) {
         SpoolerBuffer buffer = FetchTwice(
             spooler, [&](uint8_t* bytes, uint32_t size, uint32_t* needed, uint32_t* returned) {
@@ -218,17 +220,23 @@ TEST_F(MemorySpoolerTest, AddPrinterChecksWhatTheSpoolerChecks) {
     badDatatype.pDatatype = u"XPS";
     PrinterInfo2 noName = Record(u"");
     ASSERT_NE(spooler.AddPrinterW(Record(u"Taken")), nullptr);
+    // Deleted with jobs waiting: it stays until they print, and cannot be opened.
+    PrinterHandle leaving = spooler.AddPrinterW(Record(u"Leaving"));
+    spooler.queues.back().jobs = 1;
+    EXPECT_TRUE(spooler.DeletePrinter(leaving));
+    EXPECT_FALSE(spooler.OpenPrinterW(u"Leaving", &leaving, kPrinterAllAccess));
     const Case cases[] = {{badPort, kErrorUnknownPort},
                           {badDriver, kErrorUnknownPrinterDriver},
                           {badProcessor, kErrorUnknownPrintProcessor},
                           {badDatatype, kErrorInvalidDatatype},
                           {noName, kErrorInvalidParameter},
-                          {Record(u"TAKEN"), kErrorPrinterAlreadyExists}};
+                          {Record(u"TAKEN"), kErrorPrinterAlreadyExists},
+                          {Record(u"leaving"), kErrorPrinterAlreadyExists}};
     for (const Case& c : cases) {
         EXPECT_EQ(spooler.AddPrinterW(c.record), nullptr);
         EXPECT_EQ(spooler.LastError(), c.error);
     }
-    EXPECT_EQ(spooler.queues.size(), 1u);
+    EXPECT_EQ(spooler.queues.size(), 2u);
 }
 
 TEST_F(MemorySpoolerTest, ANullDatatypeBecomesRawOrAnUnopenableQueueAsConfigured) {
