@@ -1,5 +1,6 @@
 #include "quiet/run.h"
 
+#include "base/collation.h"
 #include "ports/ports.h"
 #include "ports/usb_ports.h"
 
@@ -192,13 +193,106 @@ class Run {
             }
             return;
         }
-        QuietUi ui(Reporter());
-        QuietInstallLog log(p_.host);
-        InstallPlatform platform{p_.spooler,  p_.services, p_.shell, p_.files, p_.facts, p_.clock,
-                                 p_.messages, *texts_,     log,      ui,       p_.checks};
+        if (facts_.end.driverInstalled) {
+            InstallInPlace();
+            return;
+        }
+        InstallAfresh();
+    }
+
+    InstallPlatform Platform() {
+        return {p_.spooler,  p_.services, p_.shell, p_.files, p_.facts, p_.clock,
+                p_.messages, *texts_,     log_,     ui_,      p_.checks};
+    }
+
+    // The workflow, which first removes every queue on the model's driver and the driver.
+    void InstallAfresh() {
+        InstallPlatform platform = Platform();
         const InstallOutcome outcome = InstallQuietly(platform, request_, Reporter());
         facts_.workflowSucceeded =
             outcome == InstallOutcome::QueueCreated || outcome == InstallOutcome::QueueReported;
+    }
+
+    void Refused(std::u16string what, uint32_t error) {
+        facts_.workflowSucceeded = false;
+        facts_.refused = std::move(what) + u" (error " + DecimalText(error) + u")";
+    }
+
+    // Over an installed driver of the model's name: a newer package, another port
+    // or a queue renamed by the shop keep every queue on the driver with all its
+    // settings, and the default printer. Only /repair deletes, and only the
+    // queue of the model's name.
+    void InstallInPlace() {
+        const EndState before = facts_.end;
+        const std::u16string& queue = request_.model.queueName;
+        if (!before.driverFilesWhole || line_.repair) {
+            if (!before.driverFilesWhole) {
+                Report(u"The driver \"" + facts_.model + u"\" is installed with other files (" +
+                       before.driverFilesProblem + u"); it is updated in place.");
+            }
+            InstallPlatform platform = Platform();
+            uint32_t refusal = 0;
+            const InstallOutcome outcome = UpdateInstalledDriver(platform, request_, refusal);
+            if (outcome == InstallOutcome::DriverNotUpdated && line_.repair) {
+                RepairAfresh(refusal);
+                return;
+            }
+            if (outcome != InstallOutcome::DriverUpdated) {
+                facts_.workflowSucceeded = false;
+                if (refusal != 0) {
+                    Refused(u"Windows refused to update the driver; nothing else was changed",
+                            refusal);
+                }
+                return;
+            }
+        }
+        if (line_.repair || !before.queueExists) {
+            if (before.queueExists) {
+                Report(u"/repair deletes the printer \"" + queue +
+                       u"\" and makes it anew; printers of other names stay as they are.");
+                DeletePrinterQueues(p_.spooler, p_.clock, {queue});
+            }
+            const QueueCreation created = CreatePrinterQueue(p_.spooler, p_.shell, request_.model);
+            if (!created.created) {
+                Refused(u"Windows refused to create the printer", created.error);
+            }
+            return;
+        }
+        if (!SameNameIgnoringCase(before.queuePort, facts_.port)) {
+            Report(u"The printer \"" + queue + u"\" moves from port " + before.queuePort + u" to " +
+                   facts_.port + u"; its other settings stay.");
+            if (const uint32_t error = SetPrinterPort(p_.spooler, queue, facts_.port)) {
+                Refused(u"Windows refused to move the printer to port " + facts_.port, error);
+                return;
+            }
+        }
+        if (line_.makeDefault && !before.queueIsDefault) {
+            p_.spooler.SetDefaultPrinterW(queue.c_str());
+        }
+    }
+
+    // /repair over a driver Windows would not update: the model's queue and the
+    // driver go and the workflow installs afresh, unless other queues use the
+    // driver, which then stays and the run fails.
+    void RepairAfresh(uint32_t refusal) {
+        std::vector<SpoolerEntry> printers;
+        EnumInstalledPrinters(p_.spooler, ReportsVistaOrLater(p_.facts), printers);
+        std::u16string others;
+        for (const std::u16string& name : QueuesOnDriver(printers, facts_.model)) {
+            if (!SameNameIgnoringCase(name, request_.model.queueName)) {
+                others += (others.empty() ? u"\"" : u", \"") + name + u"\"";
+            }
+        }
+        if (!others.empty()) {
+            Refused(u"Windows refused to update the driver, and the printers " + others +
+                        u" use it, so it is not deleted; nothing else was changed",
+                    refusal);
+            return;
+        }
+        Report(u"Windows refused to update the driver (error " + DecimalText(refusal) +
+               u"); /repair deletes the printer \"" + request_.model.queueName +
+               u"\" and the driver and installs afresh.");
+        InstallAfresh();
     }
 
     // What the spooler holds for the model, its default printer and, after an
@@ -223,6 +317,8 @@ class Run {
     RunFacts facts_;
     InstallRequest request_;
     const TextTable* texts_ = nullptr;
+    QuietUi ui_{[this](std::u16string_view text) { Report(text); }};
+    QuietInstallLog log_{p_.host};
 };
 
 }  // namespace

@@ -568,6 +568,8 @@ bool MemorySpooler::GetPrinterW(PrinterHandle printer, uint32_t level, uint8_t* 
     r.DefaultPriority = queue->defaultPriority;
     r.StartTime = queue->startTime;
     r.UntilTime = queue->untilTime;
+    r.pDevMode = queue->devMode.empty() ? nullptr : queue->devMode.data();
+    r.pSecurityDescriptor = queue->security.empty() ? nullptr : queue->security.data();
     uint32_t returned = 0;
     uint32_t error = Answer<PrinterInfo2>({r},
                                           {{&PrinterInfo2::pServerName},
@@ -629,6 +631,11 @@ bool MemorySpooler::SetPrinterW(PrinterHandle printer, const PrinterInfo2& info,
     queue->defaultPriority = info.DefaultPriority;
     queue->startTime = info.StartTime;
     queue->untilTime = info.UntilTime;
+    queue->devMode = Text(static_cast<const char16_t*>(info.pDevMode));
+    if (info.pSecurityDescriptor != nullptr) {
+        queue->security = Text(static_cast<const char16_t*>(info.pSecurityDescriptor));
+        ++queue->securitySets;
+    }
     for (auto& [handle, name] : handles_) {
         if (name == oldName) {
             name = queue->name;

@@ -21,13 +21,52 @@ struct RunRow {
     std::u16string_view said;  // a part of a line of the log or output
     int starts = -1;           // spooler starts, where they matter
     SpoolerOp op = SpoolerOp::AddPrinterDriverExW;
-    int calls = -1;  // calls of `op`, where they matter
+    int calls = -1;                       // calls of `op`, where they matter
+    int64_t flags = -1;                   // the flags of each call of `op`, where they matter
+    void (*then)(QuietWorld&) = nullptr;  // what else the row looks at afterwards
 };
 
 // The model installed by a quiet run, the spooler's calls of that run forgotten.
 void Installed(QuietWorld& w) {
     ASSERT_EQ(w.Quiet(kInstall), 0u);
     w.spooler.ClearCalls();
+}
+
+// The model installed, then set up by the shop: a comment, label size and
+// security on its queue, and "Labels" on its driver as the default printer.
+void ShopSetUp(QuietWorld& w) {
+    Installed(w);
+    MemorySpooler::Queue& a4 = w.spooler.queues.back();
+    a4.comment = u"till 2";
+    a4.devMode = u"58 mm labels";
+    a4.security = u"shop staff";
+    w.spooler.queues.push_back(
+        {.name = u"Labels", .port = u"LPT1:", .driver = u"A4 Printer", .comment = u"labels"});
+    w.spooler.defaultPrinter = u"Labels";
+}
+
+// ... and a newer package: one of the installed files differs from this package's.
+void NewerPackage(QuietWorld& w) {
+    ShopSetUp(w);
+    w.files.AddFile(std::u16string(kDriverDirectory) + u"\\ZNWA4V.gpd", "1.0.14");
+}
+
+void LabelsKept(QuietWorld& w) {
+    ASSERT_NE(w.spooler.FindQueue(u"Labels"), nullptr);
+    EXPECT_EQ(w.spooler.FindQueue(u"Labels")->comment, u"labels");
+    EXPECT_EQ(w.spooler.defaultPrinter, u"Labels");
+    EXPECT_EQ(w.spooler.CallCount(SpoolerOp::DeletePrinterDriverExW), 0u);
+}
+
+void ShopKept(QuietWorld& w) {
+    LabelsKept(w);
+    const MemorySpooler::Queue* a4 = w.spooler.FindQueue(u"A4 Printer");
+    ASSERT_NE(a4, nullptr);
+    EXPECT_EQ(a4->comment, u"till 2");
+    EXPECT_EQ(a4->devMode, u"58 mm labels");
+    EXPECT_EQ(a4->securitySets, 0);
+    EXPECT_EQ(w.spooler.CallCount(SpoolerOp::DeletePrinter), 0u);
+    EXPECT_EQ(w.spooler.CallCount(SpoolerOp::AddPrinterW), 0u);
 }
 
 void Stopped(QuietWorld& w) {
@@ -49,6 +88,9 @@ constexpr char16_t kCheck[] = u"/check /model \"A4 Printer\"";
 constexpr char16_t kRollback[] = u"/rollback /model \"A4 Printer\"";
 constexpr char16_t kUninstall[] = u"/uninstall /model \"A4 Printer\"";
 constexpr SpoolerOp kPackageDeletes = SpoolerOp::DeletePrinterDriverPackageW;
+constexpr char16_t kRePort[] = u"/quiet /model \"A4 Printer\" /port LPT1:";
+constexpr char16_t kRepair[] = u"/quiet /model \"A4 Printer\" /port USB001 /repair";
+constexpr SpoolerOp kRegisters = SpoolerOp::AddPrinterDriverExW;
 
 TEST(QuietRun, TableOfRuns) {
     using W = QuietWorld&;
@@ -89,12 +131,53 @@ TEST(QuietRun, TableOfRuns) {
              w.spooler.drivers.back().name = w.spooler.queues.back().driver = u"a4 printer";
          },
          0, u"already installed"},
-        {"only another queue on the model's driver", kInstall,
+        {"a queue the shop renamed stays beside the model's new one", kInstall,
          [](W w) {
              Installed(w);
              w.spooler.queues.back().name = u"Shop A4";
          },
-         0, u"\"Shop A4\" used the driver \"A4 Printer\" and was deleted"},
+         0, u"installed on USB001", -1, SpoolerOp::DeletePrinter, 0, -1,
+         [](W w) { EXPECT_NE(w.spooler.FindQueue(u"Shop A4"), nullptr); }},
+        {"a newer package: the driver updated in place, never by file times", kInstall,
+         NewerPackage, 0, u"ZNWA4V.gpd differs from this package's", -1, kRegisters, 1,
+         kApdCopyAllFiles, ShopKept},
+        {"a refused update changes nothing more", kInstall,
+         [](W w) {
+             NewerPackage(w);
+             w.spooler.FailCall(kRegisters, kErrorAccessDenied);
+         },
+         1603, u"refused to update the driver; nothing else was changed (error 5)", -1,
+         SpoolerOp::SetPrinterW, 0, -1, ShopKept},
+        {"a new port: the queue moves and keeps the rest", kRePort, ShopSetUp, 0,
+         u"moves from port USB001 to LPT1:", -1, kRegisters, 0, -1, ShopKept},
+        {"a refused port change", kRePort,
+         [](W w) {
+             ShopSetUp(w);
+             w.spooler.FailCall(SpoolerOp::SetPrinterW, kErrorAccessDenied);
+         },
+         1603, u"refused to move the printer to port LPT1: (error 5)"},
+        {"/default on the re-port path", u"/quiet /model \"A4 Printer\" /port LPT1: /default",
+         ShopSetUp, 0, u"installed on LPT1: as the default printer", -1,
+         SpoolerOp::SetDefaultPrinterW, 1},
+        {"/repair: only the model's queue made anew", kRepair, NewerPackage, 0,
+         u"printers of other names stay", -1, kRegisters, 1, kApdCopyAllFiles,
+         [](W w) {
+             LabelsKept(w);
+             EXPECT_EQ(w.spooler.FindQueue(u"A4 Printer")->comment, u"");
+         }},
+        {"/repair over a refused update keeps a driver another queue uses", kRepair,
+         [](W w) {
+             NewerPackage(w);
+             w.spooler.FailCall(kRegisters, kErrorAccessDenied);
+         },
+         1603, u"\"Labels\" use it, so it is not deleted", -1, SpoolerOp::DeletePrinter, 0},
+        {"/repair over a refused update with no other queue installs afresh", kRepair,
+         [](W w) {
+             Installed(w);
+             w.spooler.FailCall(kRegisters, kErrorAccessDenied);
+         },
+         0, u"deletes the printer \"A4 Printer\" and the driver", -1,
+         SpoolerOp::DeletePrinterDriverExW, 1},
         {"an earlier staging folder that cannot be removed", kInstall,
          [](W w) {
              w.files.AddFolder(u"C:\\Program Files (x86)\\ZNWDriver");
@@ -160,6 +243,14 @@ TEST(QuietRun, TableOfRuns) {
         }
         if (row.calls >= 0) {
             EXPECT_EQ(world.spooler.CallCount(row.op), size_t(row.calls));
+        }
+        for (const SpoolerCall& call : world.spooler.Calls()) {
+            if (row.flags >= 0 && call.op == row.op) {
+                EXPECT_EQ(call.flags, uint32_t(row.flags));
+            }
+        }
+        if (row.then != nullptr) {
+            row.then(world);
         }
     }
 }
