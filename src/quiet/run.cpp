@@ -187,7 +187,7 @@ class Run {
         if (!line_.repair && InstalledAndWhole(facts_)) {
             // A logon script runs this at every logon: the printer and its jobs stay.
             Report(facts_.model + u" is already installed on " + facts_.port +
-                   u" with this package's files; nothing is changed (/repair installs afresh).");
+                   u" with this package's files; nothing is changed (/repair makes its printer anew).");
             if (line_.makeDefault && !facts_.end.queueIsDefault) {
                 p_.spooler.SetDefaultPrinterW(request_.model.queueName.c_str());
             }
