@@ -1,7 +1,8 @@
 // Unattended runs of the real TarnDovEzuvar.exe, checked from outside: the full
 // exit code (GetExitCodeProcess; wine itself keeps only 8 bits), what the
 // spooler holds afterwards, the kept log, and that no window and no rundll32
-// ever appear.
+// ever appear. It stays one file: every case drives the same process runner and
+// reads the spooler through the same few helpers.
 #include "quiet/quiet_run.h"
 #include "installer_process.h"
 
