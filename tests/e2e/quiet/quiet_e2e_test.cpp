@@ -1,8 +1,7 @@
 // Unattended runs of the real TarnDovEzuvar.exe, checked from outside: the full
 // exit code (GetExitCodeProcess; wine itself keeps only 8 bits), what the
 // spooler holds afterwards, the kept log, and that no window and no rundll32
-// ever appear. It stays one file: every case drives the same process runner and
-// reads the spooler through the same few helpers.
+// ever appear.
 #include "quiet/quiet_run.h"
 #include "installer_process.h"
 

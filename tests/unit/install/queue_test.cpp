@@ -198,7 +198,7 @@ TEST_F(QueueTest, SetPrinterPortMovesTheQueueAndChangesNothingElse) {
     EXPECT_EQ(calls[calls.size() - 2].op, SpoolerOp::GetPrinterW);
 }
 
-TEST_F(QueueTest, SetPrinterPortStopsQuietlyAtEachFailure) {
+TEST_F(QueueTest, SetPrinterPortStopsAtEachFailureWithItsCode) {
     AddQueue(u"A4 Printer", u"LPT1:");
     // Not there at all.
     EXPECT_EQ(SetPrinterPort(spooler, u"Missing", u"USB001"), kErrorInvalidPrinterName);
