@@ -187,7 +187,8 @@ class Run {
         if (!line_.repair && InstalledAndWhole(facts_)) {
             // A logon script runs this at every logon: the printer and its jobs stay.
             Report(facts_.model + u" is already installed on " + facts_.port +
-                   u" with this package's files; nothing is changed (/repair makes its printer anew).");
+                   u" with this package's files; nothing is changed (/repair makes its printer "
+                   u"anew).");
             if (line_.makeDefault && !facts_.end.queueIsDefault) {
                 p_.spooler.SetDefaultPrinterW(request_.model.queueName.c_str());
             }
@@ -284,9 +285,11 @@ class Run {
             }
         }
         if (!others.empty()) {
-            Refused(u"Windows refused to update the driver, and the printers " + others +
-                        u" use it, so it is not deleted; nothing else was changed",
-                    refusal);
+            Refused(
+                u"Windows refused to update the driver, which stays since other printers "
+                u"use it (" +
+                    others + u"); nothing else was changed",
+                refusal);
             return;
         }
         Report(u"Windows refused to update the driver (error " + DecimalText(refusal) +

@@ -154,8 +154,8 @@ TEST(QuietRun, TableOfRuns) {
              EXPECT_EQ(w.spooler.FindQueue(u"A4 Printer")->comment, u"");
          }},
         {"/repair over a refused update keeps a driver another queue uses", kRepair, NewerPackage,
-         1603, u"\"Labels\" use it, so it is not deleted", -1, SpoolerOp::DeletePrinter, 0, -1,
-         nullptr, kRegisters},
+         1603, u"other printers use it (\"Labels\")", -1, SpoolerOp::DeletePrinter, 0, -1, nullptr,
+         kRegisters},
         {"/repair over a refused update with no other queue installs afresh", kRepair, Installed, 0,
          u"deletes the printer \"A4 Printer\" and the driver", -1,
          SpoolerOp::DeletePrinterDriverExW, 1, -1, nullptr, kRegisters},
