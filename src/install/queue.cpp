@@ -1,5 +1,7 @@
 #include "install/queue.h"
 
+#include "base/collation.h"
+
 #include <new>
 
 namespace tde {
@@ -47,27 +49,65 @@ QueueCreation CreatePrinterQueue(Spooler& spooler, Shell& shell, const PrinterMo
     return {true, 0};
 }
 
-void SetPrinterPort(Spooler& spooler, std::u16string_view queueName, std::u16string_view portName) {
+namespace {
+
+// The queue's level-2 record into `buffer`; 0 or the error of the failing call.
+uint32_t ReadPrinterRecord(Spooler& spooler, PrinterHandle printer,
+                           std::unique_ptr<uint8_t[]>& buffer) {
+    uint32_t needed = 0;
+    spooler.SetLastError(0);
+    if (spooler.GetPrinterW(printer, 2, nullptr, 0, &needed) ||
+        spooler.LastError() != kErrorInsufficientBuffer) {
+        return RefusalCode(spooler);
+    }
+    // A record shorter than its fixed part would be read past its end.
+    if (needed < sizeof(PrinterInfo2) || needed > kMaxSpoolerBufferBytes) {
+        return kErrorInvalidData;
+    }
+    buffer.reset(new (std::nothrow) uint8_t[needed]);
+    if (!buffer) {
+        return kErrorNotEnoughMemory;
+    }
+    uint32_t stillNeeded = 0;
+    spooler.SetLastError(0);
+    return spooler.GetPrinterW(printer, 2, buffer.get(), needed, &stillNeeded)
+               ? kErrorSuccess
+               : RefusalCode(spooler);
+}
+
+}  // namespace
+
+uint32_t SetPrinterPort(Spooler& spooler, std::u16string_view queueName,
+                        std::u16string_view portName) {
     const std::u16string name(queueName);
     const std::u16string port(portName);
     PrinterHandle printer = nullptr;
+    spooler.SetLastError(0);
     if (!spooler.OpenPrinterW(name.c_str(), &printer, kPrinterAllAccess)) {
-        return;
+        return RefusalCode(spooler);
     }
-    uint32_t needed = 0;
-    bool sized = !spooler.GetPrinterW(printer, 2, nullptr, 0, &needed) &&
-                 spooler.LastError() == kErrorInsufficientBuffer;
-    // A record shorter than its fixed part would be read past its end.
-    if (sized && needed >= sizeof(PrinterInfo2) && needed <= kMaxSpoolerBufferBytes) {
-        std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[needed]);
-        uint32_t stillNeeded = 0;
-        if (buffer && spooler.GetPrinterW(printer, 2, buffer.get(), needed, &stillNeeded)) {
-            PrinterInfo2 record = *reinterpret_cast<const PrinterInfo2*>(buffer.get());
-            record.pPortName = port.c_str();
-            spooler.SetPrinterW(printer, record, 0);
+    std::unique_ptr<uint8_t[]> buffer;
+    uint32_t error = ReadPrinterRecord(spooler, printer, buffer);
+    if (error == kErrorSuccess) {
+        PrinterInfo2 record = *reinterpret_cast<const PrinterInfo2*>(buffer.get());
+        record.pPortName = port.c_str();
+        // The descriptor as read would set the owner too, which an administrator
+        // who is not the owner may be refused; none leaves the security alone.
+        record.pSecurityDescriptor = nullptr;
+        spooler.SetLastError(0);
+        error = spooler.SetPrinterW(printer, record, 0) ? kErrorSuccess : RefusalCode(spooler);
+    }
+    if (error == kErrorSuccess) {
+        error = ReadPrinterRecord(spooler, printer, buffer);
+        const char16_t* after = error == kErrorSuccess
+                                    ? reinterpret_cast<const PrinterInfo2*>(buffer.get())->pPortName
+                                    : nullptr;
+        if (error == kErrorSuccess && (after == nullptr || !SameNameIgnoringCase(after, port))) {
+            error = kErrorUnidentifiedError;
         }
     }
     spooler.ClosePrinter(printer);
+    return error;
 }
 
 std::u16string PrinterPropertiesParameters(std::u16string_view queueName) {

@@ -38,9 +38,13 @@ struct QueueCreation {
 // model's makeDefault is 1, closes it and opens its properties window.
 QueueCreation CreatePrinterQueue(Spooler& spooler, Shell& shell, const PrinterModel& model);
 
-// Moves an existing queue to another port, keeping all its other settings.
-// Failures are silent.
-void SetPrinterPort(Spooler& spooler, std::u16string_view queueName, std::u16string_view portName);
+// Moves an existing queue to another port and nothing else: the level-2 record
+// as read, its port changed, no security descriptor (the queue's stays as it is)
+// and its DEVMODE as read; then the port read back. 0 when the queue is read
+// back on the port, else the error of the call that failed (1287 when it set
+// none, or when the spooler took the record and the queue is elsewhere).
+uint32_t SetPrinterPort(Spooler& spooler, std::u16string_view queueName,
+                        std::u16string_view portName);
 
 // The parameters handed to rundll32.exe: " printui.dll, PrintUIEntry /p /n"<queue>" ".
 std::u16string PrinterPropertiesParameters(std::u16string_view queueName);

@@ -60,6 +60,21 @@ class Run {
         return *outcome;
     }
 
+    InstallOutcome ExecuteUpdate(uint32_t& refusal) {
+        p_.ui.EnableInstallButton(false);
+        trustCertificate_ = ReportsWindows8OrLater(p_.facts);
+        staging_ = StagingFolderPath(p_.shell);
+        p_.log.Write(kLogStartInstall);
+        std::optional<InstallOutcome> outcome = Stage();
+        if (!outcome) {
+            refusal = RegisterDriverFiles();
+            outcome =
+                refusal == 0 ? InstallOutcome::DriverUpdated : InstallOutcome::DriverNotUpdated;
+        }
+        End();
+        return *outcome;
+    }
+
   private:
     std::u16string Text(std::u16string_view key) const { return p_.texts.GetText(key); }
     std::u16string ErrorText(uint32_t code) { return SystemErrorText(p_.messages, code); }
@@ -137,14 +152,14 @@ class Run {
         return std::nullopt;
     }
 
-    InstallOutcome Install() {
+    // The certificate, the driver files into the spooler's driver folder, then
+    // the driver's record: 0, or the spooler's refusal of the record.
+    uint32_t RegisterDriverFiles() {
         const PrinterModel& model = request_.model;
         std::u16string dependentFiles;
         if (trustCertificate_) {
             TrustCertificate(p_.shell, staging_ + model.certificateFile);
         }
-        const std::u16string infPath = staging_ + model.infFile;
-        // The driver files into the spooler's driver folder, then its record.
         const InstallArchitecture architecture = DetectInstallArchitecture(p_.facts);
         for (const DriverFileFailure& failure : CopyDriverFiles(
                  p_.spooler, p_.files, model, request_.dataFile, architecture, dependentFiles)) {
@@ -152,9 +167,17 @@ class Run {
         }
         const DriverInfo6 record =
             MakeDriverRecord(model, request_.dataFile, dependentFiles, p_.clock.CurrentFileTime());
-        if (const uint32_t refused = RegisterDriver(p_.spooler, record); refused != 0) {
+        const uint32_t refused = RegisterDriver(p_.spooler, record);
+        if (refused != 0) {
             p_.log.Write(FormatText(kLogDriverNotAdded, {ErrorText(refused)}));
         }
+        return refused;
+    }
+
+    InstallOutcome Install() {
+        const PrinterModel& model = request_.model;
+        const std::u16string infPath = staging_ + model.infFile;
+        RegisterDriverFiles();
         bool installed = IsDriverInstalled(p_.spooler, model);
         if (!installed) {  // the record did not do it: the driver package instead
             uint32_t error =
@@ -182,9 +205,14 @@ class Run {
         // A queue of the model's name that is still there is kept: given the port, and shown.
         if (IsPrinterInstalled(p_.spooler, model.queueName)) {
             p_.log.Write(FormatText(kLogPrinterExists, {model.queueName, model.portName}));
-            SetPrinterPort(p_.spooler, model.queueName, model.portName);
+            const uint32_t refused = SetPrinterPort(p_.spooler, model.queueName, model.portName);
+            if (refused != 0) {
+                p_.log.Write(FormatText(kLogPortNotChanged,
+                                        {model.queueName, model.portName, ErrorText(refused)}));
+                p_.log.Keep();  // no box says it
+            }
             ShowPrinterProperties(p_.shell, model.queueName);
-            return InstallOutcome::QueueReported;
+            return refused == 0 ? InstallOutcome::QueueReported : InstallOutcome::QueueNotReported;
         }
         // The new queue, made the default printer too when asked.
         QueueCreation queue = CreatePrinterQueue(p_.spooler, p_.shell, model);
@@ -220,6 +248,12 @@ class Run {
 InstallOutcome RunInstallationWorkflow(InstallPlatform& platform, InstalledLists& lists,
                                        InstallRequest request) {
     return Run(platform, lists, std::move(request)).Execute();
+}
+
+InstallOutcome UpdateInstalledDriver(InstallPlatform& platform, InstallRequest request,
+                                     uint32_t& refusal) {
+    InstalledLists unused;
+    return Run(platform, unused, std::move(request)).ExecuteUpdate(refusal);
 }
 
 }  // namespace tde

@@ -88,7 +88,10 @@ enum class InstallOutcome {
     StagingNotFilled,    // a staging item could not be extracted
     DriverNotInstalled,  // neither registration route took
     QueueNotCreated,     // the driver is in place, the queue could not be created
+    QueueNotReported,    // the driver is in place, the existing queue was not moved to the port
     ChecksFailed,        // the check before the installation found a blocking problem
+    DriverUpdated,       // UpdateInstalledDriver: the spooler took the new files
+    DriverNotUpdated,    // UpdateInstalledDriver: the spooler refused them
 };
 
 // The fixed texts and log formats of a run.
@@ -101,12 +104,25 @@ inline constexpr std::u16string_view kLogDriverNotAdded =
 inline constexpr std::u16string_view kLogPackageFailed = u"Install error(2):%ld,%s";
 inline constexpr std::u16string_view kLogPrinterExists =
     u"The printer(%s) installed,try to modify the port(%s)";
+inline constexpr std::u16string_view kLogPortNotChanged =
+    u"The port of the printer(%s) was not changed to %s: %s";
 
 // The whole run. The install button is disabled at its start and enabled again
 // at its end, and the staging folder is removed on every path where it was
 // judged the installer's own once made.
 InstallOutcome RunInstallationWorkflow(InstallPlatform& platform, InstalledLists& lists,
                                        InstallRequest request);
+
+// The run's driver steps alone, over a driver of the model's name that is
+// installed: the staging folder made and filled, the certificate trusted, the
+// driver files copied and the driver registered again over the installed one
+// (RegisterDriver: never a flag that compares file times, since a file changed
+// on the machine is newer than the package's), the staging folder removed. No
+// queue and no driver is deleted, and no package route follows a refusal: the
+// installed driver would pass for the new one. DriverUpdated, a staging
+// failure, or DriverNotUpdated with the spooler's code in `refusal`.
+InstallOutcome UpdateInstalledDriver(InstallPlatform& platform, InstallRequest request,
+                                     uint32_t& refusal);
 
 // Records what a run showed and logged, in one sequence: "tip:" + text for a
 // message box, "log:" + line for a log line, "button:off"/"button:on".

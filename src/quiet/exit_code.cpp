@@ -80,7 +80,8 @@ RunVerdict DecideExitCode(const RunFacts& facts) {
         return {kExitSuccess, {}};
     }
     if (!facts.workflowSucceeded) {
-        return {kExitInstallFailure, u"the installation failed"};
+        return {kExitInstallFailure,
+                facts.refused.empty() ? std::u16string(u"the installation failed") : facts.refused};
     }
     if (!end.driverInstalled) {
         return {kExitInstallFailure, u"the driver is not installed"};

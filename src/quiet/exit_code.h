@@ -46,6 +46,7 @@ struct RunFacts {
     bool portAuto = false;                 // "/port auto"
     std::vector<std::u16string> usbPorts;  // what its detection found
     bool workflowSucceeded = true;  // the installation reached its success path (or was not needed)
+    std::u16string refused;         // when it did not: the step Windows refused, with its code
     bool checksPassed = true;       // the check before the run found nothing blocking
     RunMode mode = RunMode::Install;
     std::u16string model;  // display name: driver and queue name

@@ -1,6 +1,7 @@
 #include "quiet/run.h"
 #include "quiet/waiting_jobs.h"
 
+#include "base/collation.h"
 #include "ports/ports.h"
 #include "ports/usb_ports.h"
 
@@ -168,10 +169,17 @@ class Run {
 
     // Removing an earlier installation deletes every queue on the model's driver,
     // and a queue deleted with jobs stays until they have printed.
-    bool JobsInTheWay() {
+    // Jobs on the queues this run may delete: every queue on the model's driver,
+    // or for /repair over an updated driver only the model's own.
+    bool JobsInTheWay(bool modelQueueOnly = false) {
         const WaitingJobs jobs = QueuesHoldingJobs(p_.spooler);
         facts_.jobsUnread = !jobs.listRead;
         facts_.jobsWaiting = JobsOnDriver(jobs, facts_.model, /*ignoreCase=*/false);
+        if (modelQueueOnly) {
+            std::erase_if(facts_.jobsWaiting, [this](const std::u16string& name) {
+                return !SameNameIgnoringCase(name, request_.model.queueName);
+            });
+        }
         return facts_.jobsUnread || !facts_.jobsWaiting.empty();
     }
 
@@ -199,7 +207,8 @@ class Run {
 
     void Install() {
         LookAtSpooler();
-        if ((line_.repair || !InstalledAndWhole(facts_)) && JobsInTheWay()) {
+        // Only /repair and a fresh install delete queues: jobs matter to those alone.
+        if (line_.repair && JobsInTheWay(/*modelQueueOnly=*/true)) {
             return;
         }
         if (!MarkCreation(p_.marks, facts_.model, facts_.end.queueExists, Reporter())) {
@@ -209,19 +218,118 @@ class Run {
         if (!line_.repair && InstalledAndWhole(facts_)) {
             // A logon script runs this at every logon: the printer and its jobs stay.
             Report(facts_.model + u" is already installed on " + facts_.port +
-                   u" with this package's files; nothing is changed (/repair installs afresh).");
+                   u" with this package's files; nothing is changed (/repair makes its printer "
+                   u"anew).");
             if (line_.makeDefault && !facts_.end.queueIsDefault) {
                 p_.spooler.SetDefaultPrinterW(request_.model.queueName.c_str());
             }
             return;
         }
-        QuietUi ui(Reporter());
-        QuietInstallLog log(p_.host);
-        InstallPlatform platform{p_.spooler,  services_, p_.shell, p_.files, p_.facts, p_.clock,
-                                 p_.messages, *texts_,   log,      ui,       p_.checks};
+        if (facts_.end.driverInstalled) {
+            InstallInPlace();
+            return;
+        }
+        InstallAfresh();
+    }
+
+    InstallPlatform Platform() {
+        return {p_.spooler,  services_, p_.shell, p_.files, p_.facts, p_.clock,
+                p_.messages, *texts_,   log_,     ui_,      p_.checks};
+    }
+
+    // The workflow, which first removes every queue on the model's driver and the driver.
+    void InstallAfresh() {
+        if (JobsInTheWay()) {
+            return;
+        }
+        InstallPlatform platform = Platform();
         const InstallOutcome outcome = InstallQuietly(platform, request_, Reporter());
         facts_.workflowSucceeded =
             outcome == InstallOutcome::QueueCreated || outcome == InstallOutcome::QueueReported;
+    }
+
+    void Refused(std::u16string what, uint32_t error) {
+        facts_.workflowSucceeded = false;
+        facts_.refused = std::move(what) + u" (error " + DecimalText(error) + u")";
+    }
+
+    // Over an installed driver of the model's name: a newer package, another port
+    // or a queue renamed by the shop keep every queue on the driver with all its
+    // settings, and the default printer. Only /repair deletes, and only the
+    // queue of the model's name.
+    void InstallInPlace() {
+        const EndState before = facts_.end;
+        const std::u16string& queue = request_.model.queueName;
+        if (!before.driverFilesWhole || line_.repair) {
+            if (!before.driverFilesWhole) {
+                Report(u"The driver \"" + facts_.model + u"\" is installed with other files (" +
+                       before.driverFilesProblem + u"); it is updated in place.");
+            }
+            InstallPlatform platform = Platform();
+            uint32_t refusal = 0;
+            const InstallOutcome outcome = UpdateInstalledDriver(platform, request_, refusal);
+            if (outcome == InstallOutcome::DriverNotUpdated && line_.repair) {
+                RepairAfresh(refusal);
+                return;
+            }
+            if (outcome != InstallOutcome::DriverUpdated) {
+                facts_.workflowSucceeded = false;
+                if (refusal != 0) {
+                    Refused(u"Windows refused to update the driver; nothing else was changed",
+                            refusal);
+                }
+                return;
+            }
+        }
+        if (line_.repair || !before.queueExists) {
+            if (before.queueExists) {
+                Report(u"/repair deletes the printer \"" + queue +
+                       u"\" and makes it anew; printers of other names stay as they are.");
+                DeletePrinterQueues(p_.spooler, p_.clock, {queue});
+            }
+            const QueueCreation created = CreatePrinterQueue(p_.spooler, p_.shell, request_.model);
+            if (!created.created) {
+                Refused(u"Windows refused to create the printer", created.error);
+            }
+            return;
+        }
+        if (!SameNameIgnoringCase(before.queuePort, facts_.port)) {
+            Report(u"The printer \"" + queue + u"\" moves from port " + before.queuePort + u" to " +
+                   facts_.port + u"; its other settings stay.");
+            if (const uint32_t error = SetPrinterPort(p_.spooler, queue, facts_.port)) {
+                Refused(u"Windows refused to move the printer to port " + facts_.port, error);
+                return;
+            }
+        }
+        if (line_.makeDefault && !before.queueIsDefault) {
+            p_.spooler.SetDefaultPrinterW(queue.c_str());
+        }
+    }
+
+    // /repair over a driver Windows would not update: the model's queue and the
+    // driver go and the workflow installs afresh, unless other queues use the
+    // driver, which then stays and the run fails.
+    void RepairAfresh(uint32_t refusal) {
+        std::vector<SpoolerEntry> printers;
+        EnumInstalledPrinters(p_.spooler, ReportsVistaOrLater(p_.facts), printers);
+        std::u16string others;
+        for (const std::u16string& name : QueuesOnDriver(printers, facts_.model)) {
+            if (!SameNameIgnoringCase(name, request_.model.queueName)) {
+                others += (others.empty() ? u"\"" : u", \"") + name + u"\"";
+            }
+        }
+        if (!others.empty()) {
+            Refused(
+                u"Windows refused to update the driver, which stays since other printers "
+                u"use it (" +
+                    others + u"); nothing else was changed",
+                refusal);
+            return;
+        }
+        Report(u"Windows refused to update the driver (error " + DecimalText(refusal) +
+               u"); /repair deletes the printer \"" + request_.model.queueName +
+               u"\" and the driver and installs afresh.");
+        InstallAfresh();
     }
 
     // What the spooler holds for the model, its default printer and, after an
@@ -247,6 +355,8 @@ class Run {
     InstallRequest request_;
     const TextTable* texts_ = nullptr;
     JobsGuardedServices services_;  // no spooler restart while jobs wait
+    QuietUi ui_{[this](std::u16string_view text) { Report(text); }};
+    QuietInstallLog log_{p_.host};
 };
 
 }  // namespace

@@ -574,6 +574,8 @@ bool MemorySpooler::GetPrinterW(PrinterHandle printer, uint32_t level, uint8_t* 
     r.StartTime = queue->startTime;
     r.UntilTime = queue->untilTime;
     r.cJobs = queue->jobs;
+    r.pDevMode = queue->devMode.empty() ? nullptr : queue->devMode.data();
+    r.pSecurityDescriptor = queue->security.empty() ? nullptr : queue->security.data();
     uint32_t returned = 0;
     uint32_t error = Answer<PrinterInfo2>({r},
                                           {{&PrinterInfo2::pServerName},
@@ -635,6 +637,11 @@ bool MemorySpooler::SetPrinterW(PrinterHandle printer, const PrinterInfo2& info,
     queue->defaultPriority = info.DefaultPriority;
     queue->startTime = info.StartTime;
     queue->untilTime = info.UntilTime;
+    queue->devMode = Text(static_cast<const char16_t*>(info.pDevMode));
+    if (info.pSecurityDescriptor != nullptr) {
+        queue->security = Text(static_cast<const char16_t*>(info.pSecurityDescriptor));
+        ++queue->securitySets;
+    }
     for (auto& [handle, name] : handles_) {
         if (name == oldName) {
             name = queue->name;

@@ -86,6 +86,13 @@ class MemorySpooler final : public Spooler {
         uint32_t defaultPriority = 0;
         uint32_t startTime = 0;
         uint32_t untilTime = 0;
+        // The printing defaults and the security, as opaque text: GetPrinterW points
+        // pDevMode and pSecurityDescriptor at them. SetPrinterW takes the DEVMODE it is
+        // handed, and drops it when handed none, so a caller that loses it is seen; a
+        // security descriptor it is handed replaces the queue's and is counted.
+        std::u16string devMode;
+        std::u16string security;
+        int securitySets = 0;
         bool connection = false;  // a connection to another computer's queue
         bool openable = true;     // false: listed, but every open fails with 1801
         uint32_t jobs = 0;        // jobs waiting to print, reported as cJobs

@@ -50,6 +50,8 @@ for form in pem pkcs12; do
     grep -q "WITHOUT a timestamp" "$work/out" || fail "$form: no word on the missing timestamp"
     (cd "$work/dist" && sha256sum --quiet -c SHA256SUMS) || fail "$form: SHA256SUMS does not match"
     [ "$(grep -c '\.msi$' "$work/dist/SHA256SUMS")" = 3 ] || fail "$form: not three packages"
+    (cd "$work/payload/driver/pos" && sha256sum --quiet -c "$work/dist/GPD-SHA256" &&
+        [ "$(wc -l <"$work/dist/GPD-SHA256")" = 3 ]) || fail "$form: GPD-SHA256 is not the payload's"
     for file in "$work"/dist/*.exe "$work"/dist/*.msi; do
         verify "$file" || fail "$form: $(basename "$file") does not verify"
         # One byte of the file's own content: the exe's DOS stub text, a

@@ -168,10 +168,12 @@ TEST_F(QueueTest, SetPrinterPortMovesTheQueueAndChangesNothingElse) {
     queue.shareName = u"A4";
     queue.priority = 7;
     queue.attributes = kPrinterAttributeLocal | 0x8;
+    queue.devMode = u"58 mm labels";
+    queue.security = u"shop staff";
     spooler.defaultPrinter = u"Other";
     MemorySpooler::Queue before = queue;
 
-    SetPrinterPort(spooler, u"A4 Printer", u"USB001");
+    EXPECT_EQ(SetPrinterPort(spooler, u"A4 Printer", u"USB001"), 0u);
     const MemorySpooler::Queue* after = spooler.FindQueue(u"A4 Printer");
     ASSERT_NE(after, nullptr);
     EXPECT_EQ(after->port, u"USB001");
@@ -183,32 +185,39 @@ TEST_F(QueueTest, SetPrinterPortMovesTheQueueAndChangesNothingElse) {
     EXPECT_EQ(after->printProcessor, before.printProcessor);
     EXPECT_EQ(after->priority, before.priority);
     EXPECT_EQ(after->attributes, before.attributes);
+    EXPECT_EQ(after->devMode, before.devMode);
+    EXPECT_EQ(after->securitySets, 0);  // no descriptor handed in: the security stays
     EXPECT_EQ(spooler.queues.size(), 1u);
     EXPECT_EQ(spooler.defaultPrinter, u"Other");
     EXPECT_EQ(spooler.OpenHandleCount(), 0u);
-    const SpoolerCall& set = spooler.Calls()[spooler.Calls().size() - 2];
-    EXPECT_EQ(set.op, SpoolerOp::SetPrinterW);
-    EXPECT_EQ(set.flags, 0u);  // command 0
+    // Command 0, then the port read back.
+    const std::vector<SpoolerCall>& calls = spooler.Calls();
+    ASSERT_GE(calls.size(), 4u);
+    EXPECT_EQ(calls[calls.size() - 4].op, SpoolerOp::SetPrinterW);
+    EXPECT_EQ(calls[calls.size() - 4].flags, 0u);
+    EXPECT_EQ(calls[calls.size() - 2].op, SpoolerOp::GetPrinterW);
 }
 
-TEST_F(QueueTest, SetPrinterPortStopsQuietlyAtEachFailure) {
+TEST_F(QueueTest, SetPrinterPortStopsAtEachFailureWithItsCode) {
     AddQueue(u"A4 Printer", u"LPT1:");
     // Not there at all.
-    SetPrinterPort(spooler, u"Missing", u"USB001");
+    EXPECT_EQ(SetPrinterPort(spooler, u"Missing", u"USB001"), kErrorInvalidPrinterName);
     EXPECT_EQ(spooler.CallCount(SpoolerOp::GetPrinterW), 0u);
     // The size query fails with something other than "buffer too small".
     spooler.FailCall(SpoolerOp::GetPrinterW, kErrorInvalidHandle, 1);
-    SetPrinterPort(spooler, u"A4 Printer", u"USB001");
+    EXPECT_EQ(SetPrinterPort(spooler, u"A4 Printer", u"USB001"), kErrorInvalidHandle);
     EXPECT_EQ(spooler.CallCount(SpoolerOp::GetPrinterW), 1u);
     // The record itself cannot be read.
     spooler.FailCall(SpoolerOp::GetPrinterW, kErrorNotEnoughMemory, 2);
-    SetPrinterPort(spooler, u"A4 Printer", u"USB001");
-    // The spooler refuses the port.
-    SetPrinterPort(spooler, u"A4 Printer", u"LPT9:");
+    EXPECT_EQ(SetPrinterPort(spooler, u"A4 Printer", u"USB001"), kErrorNotEnoughMemory);
+    // The spooler refuses the port, or refuses silently.
+    EXPECT_EQ(SetPrinterPort(spooler, u"A4 Printer", u"LPT9:"), kErrorUnknownPort);
+    spooler.FailCall(SpoolerOp::SetPrinterW, MemorySpooler::kLeaveLastError);
+    EXPECT_EQ(SetPrinterPort(spooler, u"A4 Printer", u"USB001"), kErrorUnidentifiedError);
     EXPECT_EQ(spooler.FindQueue(u"A4 Printer")->port, u"LPT1:");
-    EXPECT_EQ(spooler.CallCount(SpoolerOp::SetPrinterW), 1u);
+    EXPECT_EQ(spooler.CallCount(SpoolerOp::SetPrinterW), 2u);
     EXPECT_EQ(spooler.OpenHandleCount(), 0u);
-    EXPECT_EQ(spooler.CallCount(SpoolerOp::ClosePrinter), 3u);
+    EXPECT_EQ(spooler.CallCount(SpoolerOp::ClosePrinter), 4u);
 }
 
 TEST_F(QueueTest, PropertiesStartRundll32FromTheSystemFolderWithTheExactCommandLine) {

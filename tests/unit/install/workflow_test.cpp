@@ -75,6 +75,18 @@ TEST(Workflow, AQueueOfTheModelsNameOnAnotherDriverIsRePortedAndTheDefaultLeftAl
               u" printui.dll, PrintUIEntry /p /n\"A4 Printer\" ");
 }
 
+TEST(Workflow, ARefusedRePortIsLoggedWithItsCodeAndTheLogKept) {
+    WorkflowWorld world;
+    world.spooler.drivers.push_back({.name = u"Generic"});
+    world.spooler.queues.push_back(
+        {.name = u"A4 Printer", .port = u"USB001", .driver = u"Generic"});
+    world.spooler.FailCall(SpoolerOp::SetPrinterW, kErrorAccessDenied);
+    EXPECT_EQ(world.Run(0, u"LPT1:", 1), InstallOutcome::QueueNotReported);
+    EXPECT_EQ(world.recorder.lines.back(),
+              u"The port of the printer(A4 Printer) was not changed to LPT1:: Code:5--->m5\r\n");
+    EXPECT_THAT(world.recorder.events, testing::Contains(u"keep"));
+}
+
 TEST(Workflow, ACaseVariantDriverThatRefusesRegistrationStillCountsAsInstalled) {
     WorkflowWorld world;
     world.spooler.drivers.push_back({.name = u"A4 PRINTER"});

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string_view>
 
 namespace tde::test {
@@ -21,14 +22,50 @@ struct RunRow {
     std::u16string_view said;  // a part of a line of the log or output
     int starts = -1;           // spooler starts, where they matter
     SpoolerOp op = SpoolerOp::AddPrinterDriverExW;
-    int calls = -1;                   // calls of `op`, where they matter
-    std::u16string_view unsaid = {};  // a part no line holds
+    int calls = -1;                       // calls of `op`, where they matter
+    int64_t flags = -1;                   // the flags of each call of `op`, where they matter
+    void (*then)(QuietWorld&) = nullptr;  // what else the row looks at afterwards
+    std::optional<SpoolerOp> refused;     // a call Windows refuses (access denied) in the run
+    std::u16string_view unsaid = {};      // a part no line holds
 };
 
 // The model installed by a quiet run, the spooler's calls of that run forgotten.
 void Installed(QuietWorld& w) {
     ASSERT_EQ(w.Quiet(kInstall), 0u);
     w.spooler.ClearCalls();
+}
+
+// The model installed, then set up by the shop: its queue's comment, label size
+// and security, and "Labels" on its driver as the default printer.
+void ShopSetUp(QuietWorld& w) {
+    Installed(w);
+    w.spooler.queues.back().comment = u"till 2";
+    w.spooler.queues.back().devMode = u"58 mm labels";
+    w.spooler.queues.back().security = u"shop staff";
+    w.spooler.queues.push_back(
+        {.name = u"Labels", .port = u"LPT1:", .driver = u"A4 Printer", .comment = u"labels"});
+    w.spooler.defaultPrinter = u"Labels";
+}
+
+// ... and then a newer package: an installed file differs from this package's.
+void NewerPackage(QuietWorld& w) {
+    ShopSetUp(w);
+    w.files.AddFile(std::u16string(kDriverDirectory) + u"\\ZNWA4V.gpd", "1.0.14");
+}
+
+// "Labels", the default printer and the driver are as they were.
+void LabelsKept(QuietWorld& w) {
+    const MemorySpooler::Queue* labels = w.spooler.FindQueue(u"Labels");
+    EXPECT_TRUE(labels && labels->comment == u"labels" && w.spooler.defaultPrinter == u"Labels");
+    EXPECT_EQ(w.spooler.CallCount(SpoolerOp::DeletePrinterDriverExW), 0u);
+}
+
+// ... and so is the model's queue, with all its settings.
+void Kept(QuietWorld& w) {
+    LabelsKept(w);
+    const MemorySpooler::Queue* a4 = w.spooler.FindQueue(u"A4 Printer");
+    EXPECT_TRUE(a4 && a4->comment == u"till 2" && a4->devMode == u"58 mm labels" &&
+                a4->securitySets == 0 && w.spooler.CallCount(SpoolerOp::DeletePrinter) == 0);
 }
 
 void Stopped(QuietWorld& w) {
@@ -58,6 +95,9 @@ constexpr char16_t kCheck[] = u"/check /model \"A4 Printer\"";
 constexpr char16_t kRollback[] = u"/rollback /model \"A4 Printer\"";
 constexpr char16_t kUninstall[] = u"/uninstall /model \"A4 Printer\"";
 constexpr SpoolerOp kPackageDeletes = SpoolerOp::DeletePrinterDriverPackageW;
+constexpr char16_t kRePort[] = u"/quiet /model \"A4 Printer\" /port LPT1:";
+constexpr char16_t kRepair[] = u"/quiet /model \"A4 Printer\" /port USB001 /repair";
+constexpr SpoolerOp kRegisters = SpoolerOp::AddPrinterDriverExW;
 
 TEST(QuietRun, TableOfRuns) {
     using W = QuietWorld&;
@@ -98,28 +138,52 @@ TEST(QuietRun, TableOfRuns) {
              w.spooler.drivers.back().name = w.spooler.queues.back().driver = u"a4 printer";
          },
          0, u"already installed"},
-        {"only another queue on the model's driver", kInstall,
+        {"a queue the shop renamed stays beside the model's new one", kInstall,
          [](W w) {
              Installed(w);
              w.spooler.queues.back().name = u"Shop A4";
          },
-         0, u"\"Shop A4\" used the driver \"A4 Printer\" and was deleted"},
-        {"a deletion refused without an error is not called one", kInstall,
+         0, u"installed on USB001", -1, SpoolerOp::DeletePrinter, 0},
+        {"a deletion refused without an error is not called one", kRepair,
          [](W w) {
-             w.AddEarlierInstallation();
-             w.spooler.FailCall(SpoolerOp::DeletePrinter, MemorySpooler::kLeaveLastError, 2);
+             Installed(w);
+             w.spooler.FailCall(SpoolerOp::DeletePrinter, MemorySpooler::kLeaveLastError, 1);
          },
-         0, u"\"A4 Printer\" used the driver \"A4 Printer\" and was deleted", -1,
-         SpoolerOp::DeletePrinter, 2, u"\"Shop A4\" used"},
-        {"jobs on a queue of the driver: nothing deleted", kInstall,
-         [](W w) { Jobs(w, u"Shop A4"); }, 1603,
-         u"jobs are waiting on Shop A4; try again when they have printed", -1,
-         SpoolerOp::DeletePrinter, 0},
+         0, u"/repair deletes the printer \"A4 Printer\" and the driver", -1,
+         SpoolerOp::DeletePrinter, 1, -1, nullptr, kRegisters, u"and was deleted"},
+        {"jobs on a queue of the driver: updated in place, nothing deleted", kInstall,
+         [](W w) { Jobs(w, u"Shop A4"); }, 0, u"updated in place", -1, SpoolerOp::DeletePrinter, 0},
+        {"/repair: jobs on another queue of the driver are no matter", kRepair,
+         [](W w) { Jobs(w, u"Shop A4"); }, 0, u"printers of other names stay"},
         {"/repair: jobs on the model's queue", u"/quiet /model \"A4 Printer\" /port USB001 /repair",
          [](W w) { Jobs(w, u"A4 Printer"); }, 1603, u"jobs are waiting on A4 Printer", -1,
          SpoolerOp::AddPrinterDriverExW, 0},
         {"jobs on another driver's queue: its driver is no matter", kInstall,
          [](W w) { Jobs(w, u"Other"); }, 0, u"installed on USB001"},
+        {"a newer package: the driver updated in place, never by file times", kInstall,
+         NewerPackage, 0, u"ZNWA4V.gpd differs", -1, kRegisters, 1, kApdCopyAllFiles, Kept},
+        {"a refused update changes nothing more", kInstall, NewerPackage, 1603,
+         u"refused to update the driver; nothing else was changed (error 5)", -1,
+         SpoolerOp::SetPrinterW, 0, -1, Kept, kRegisters},
+        {"a new port: the queue moves and keeps the rest", kRePort, ShopSetUp, 0,
+         u"moves from port USB001 to LPT1:", -1, kRegisters, 0, -1, Kept},
+        {"a refused port change", kRePort, ShopSetUp, 1603,
+         u"refused to move the printer to port LPT1: (error 5)", -1, kRegisters, 0, -1, nullptr,
+         SpoolerOp::SetPrinterW},
+        {"/default on the re-port path", u"/quiet /model \"A4 Printer\" /port LPT1: /default",
+         ShopSetUp, 0, u"installed on LPT1: as the default printer"},
+        {"/repair: only the model's queue made anew", kRepair, NewerPackage, 0,
+         u"printers of other names stay", -1, kRegisters, 1, kApdCopyAllFiles,
+         [](W w) {
+             LabelsKept(w);
+             EXPECT_EQ(w.spooler.FindQueue(u"A4 Printer")->comment, u"");
+         }},
+        {"/repair over a refused update keeps a driver another queue uses", kRepair, NewerPackage,
+         1603, u"other printers use it (\"Labels\")", -1, SpoolerOp::DeletePrinter, 0, -1, nullptr,
+         kRegisters},
+        {"/repair over a refused update with no other queue installs afresh", kRepair, Installed, 0,
+         u"deletes the printer \"A4 Printer\" and the driver", -1,
+         SpoolerOp::DeletePrinterDriverExW, 1, -1, nullptr, kRegisters},
         {"an earlier staging folder that cannot be removed", kInstall,
          [](W w) {
              w.files.AddFolder(u"C:\\Program Files (x86)\\ZNWDriver");
@@ -134,7 +198,8 @@ TEST(QuietRun, TableOfRuns) {
              w.files.AddFile(std::u16string(kStaging), "");
              w.files.FailCall(FileOp::DeleteFileW, kErrorAccessDenied);
          },
-         1603, u"cannot be removed", -1, SpoolerOp::DeletePrinter, 0, u"was deleted"},
+         1603, u"cannot be removed", -1, SpoolerOp::DeletePrinter, 0, -1, nullptr, std::nullopt,
+         u"was deleted"},
         {"a refusal without an error after a stale 3001", kInstall,
          [](W w) {
              w.AddEarlierInstallation();
@@ -196,6 +261,9 @@ TEST(QuietRun, TableOfRuns) {
         if (row.set != nullptr) {
             row.set(world);
         }
+        if (row.refused) {
+            world.spooler.FailCall(*row.refused, kErrorAccessDenied);
+        }
         EXPECT_EQ(world.Quiet(row.arguments), row.code);
         EXPECT_TRUE(world.Said(row.said)) << Narrow(row.said);
         EXPECT_TRUE(row.unsaid.empty() || !world.Said(row.unsaid)) << Narrow(row.unsaid);
@@ -204,6 +272,14 @@ TEST(QuietRun, TableOfRuns) {
         }
         if (row.calls >= 0) {
             EXPECT_EQ(world.spooler.CallCount(row.op), size_t(row.calls));
+        }
+        for (const SpoolerCall& call : world.spooler.Calls()) {
+            if (row.flags >= 0 && call.op == row.op) {
+                EXPECT_EQ(call.flags, uint32_t(row.flags));
+            }
+        }
+        if (row.then != nullptr) {
+            row.then(world);
         }
     }
 }
