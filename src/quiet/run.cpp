@@ -1,11 +1,48 @@
 #include "quiet/run.h"
 
+#include "install/staging.h"
 #include "ports/ports.h"
 #include "ports/usb_ports.h"
 
 namespace tde {
 
 namespace {
+
+// The folder of a /log file, made where it is missing (each missing folder with
+// the staging folders' security: only Administrators and SYSTEM may write) and
+// judged as the staging folder is: what others can change, they could swap for
+// a link while SYSTEM writes. Empty when the log may go there; else why not.
+std::u16string PrepareLogFolder(StagingFiles& files, std::u16string_view fullPath) {
+    const size_t slash = fullPath.find_last_of(u"\\/");
+    if (slash == std::u16string_view::npos) {
+        return {};  // no folder to judge: the open itself fails
+    }
+    std::u16string folder(fullPath.substr(0, slash));
+    if (!folder.empty() && folder.back() == u':') {
+        folder += u'\\';  // the drive's root, not its current folder
+    }
+    FolderTrust trust = files.CheckFolder(folder);
+    if (trust == FolderTrust::Absent) {
+        if (CreateDirectoryPath(files, files.ToNarrow(folder)) != 1) {
+            return u"The log folder " + folder + u" cannot be made (error " +
+                   DecimalText(files.LastError()) + u")";
+        }
+        trust = files.CheckFolder(folder);  // one slipped in meanwhile is caught here
+    }
+    if (trust == FolderTrust::Trusted) {
+        return {};
+    }
+    return u"The log folder " + folder + u" is refused: " +
+           std::u16string(trust == FolderTrust::Absent ? u"it cannot be found after it was made"
+                                                       : FolderTrustReason(trust));
+}
+
+// "192.168.1.60:9100", "[::1]:9100".
+std::u16string AddressText(const TcpAddress& address) {
+    const bool v6 = address.host.find(u':') != std::u16string::npos;
+    return (v6 ? u"[" + address.host + u"]" : address.host) + u":" +
+           DecimalText(address.portNumber);
+}
 
 // The workflow's log lines go to the run's log.
 class QuietInstallLog final : public InstallLog {
@@ -33,7 +70,8 @@ class Run {
         }
         if (!parsed.valid) {
             facts_.commandLineValid = false;
-            p_.host.OpenLog(u"", false);
+            // A /log that can be read off the line gets this run's lines too.
+            OpenLog(LogPathOf(arguments), /*append=*/true);
             Report(parsed.error);
             Report(u"TarnDovEzuvar.exe /? shows the usage.");
             return Finish();
@@ -44,7 +82,7 @@ class Run {
         facts_.makeDefault = line_.makeDefault;
         facts_.runsAsLocalSystem = p_.host.RunsAsLocalSystem();
         if (Installs() && line_.makeDefault && facts_.runsAsLocalSystem) {
-            p_.host.OpenLog(line_.logPath, /*append=*/true);
+            OpenLog(line_.logPath, /*append=*/true);
             return Finish();
         }
         // A check changes nothing, so it needs no lock and may run beside an installation.
@@ -54,13 +92,24 @@ class Run {
                 return LockNotTaken(lock);
             }
         }
-        p_.host.OpenLog(line_.logPath, false);
+        OpenLog(line_.logPath, false);
         texts_ = &p_.host.Texts();
         return Finish(Work());
     }
 
   private:
     bool Installs() const { return line_.mode == RunMode::Install; }
+    bool HasPort() const { return line_.portAuto || !line_.port.empty(); }
+
+    void OpenLog(std::u16string_view path, bool append) {
+        const std::u16string why =
+            path.empty() ? std::u16string() : PrepareLogFolder(p_.files, p_.host.FullPath(path));
+        if (why.empty()) {
+            p_.host.OpenLog(path, append);
+        } else {
+            p_.host.RefuseLog(why);
+        }
+    }
     void Report(std::u16string_view text) { p_.host.Report(text); }
     RunReporter Reporter() {
         return [this](std::u16string_view text) { Report(text); };
@@ -82,7 +131,7 @@ class Run {
         facts_.lockRefused = lock != LockState::HeldElsewhere;
         // The /log file may be the log of the run that holds the lock: appended
         // to, never emptied.
-        p_.host.OpenLog(line_.logPath, /*append=*/true);
+        OpenLog(line_.logPath, /*append=*/true);
         // Access denied means someone made an object of the lock's name; that is
         // no installation running, and fleet tools must not wait for it.
         Report(lock == LockState::HeldElsewhere
@@ -115,17 +164,19 @@ class Run {
                 Reporter());
             return true;
         }
-        // The USB detection asks no spooler, so it comes first.
-        if (Installs() && line_.portAuto && !FindUsbPort()) {
-            return false;
-        }
         // The check starts a stopped spooler, so it comes before anything the
         // spooler is asked; a removal checks only what would make it fail.
         facts_.checksPassed = Check(line_.mode == RunMode::Check       ? CheckScope::Report
                                     : line_.mode == RunMode::Uninstall ? CheckScope::Removal
                                                                        : CheckScope::Install);
         if (line_.mode == RunMode::Check) {
-            ReportInstalledState(p_.spooler, facts_.model, Reporter());
+            facts_.end = ReportInstalledState(p_.spooler, facts_.model, Reporter());
+            // Over a spooler that cannot be read, only whether the printer answers.
+            if (HasPort() && facts_.end.listsRead) {
+                ResolvePort(/*make=*/false);
+            } else if (line_.portTcp) {
+                ProbePrinter();
+            }
             return false;
         }
         if (!facts_.checksPassed) {
@@ -135,7 +186,7 @@ class Run {
             Uninstall();
             return true;
         }
-        if (!line_.portAuto && !FindListedPort()) {
+        if (!ResolvePort(/*make=*/true)) {
             return false;
         }
         request_.model.portName = facts_.port;
@@ -145,7 +196,7 @@ class Run {
 
     bool Check(CheckScope scope) {
         CheckPlatform check{p_.spooler, p_.services, p_.clock, p_.shell, p_.facts, p_.checks};
-        return ReportChecks(check, *texts_, request_, scope, Reporter());
+        return ReportChecks(check, *texts_, request_, scope, Reporter(), &facts_.spoolerStopped);
     }
 
     void Uninstall() {
@@ -155,14 +206,91 @@ class Run {
         }
     }
 
-    bool FindUsbPort() {
-        facts_.portAuto = true;
-        facts_.usbPorts = DetectUsbPrinterPorts(p_.devices);
-        if (facts_.usbPorts.size() != 1) {
+    // The port the queue goes on: this model's USB printer, a network printer's
+    // port (made only when `make`), or one the spooler lists. True when there is one.
+    bool ResolvePort(bool make) {
+        if (line_.portAuto) {
+            return FindUsbPort();
+        }
+        if (line_.portTcp) {
+            return FindTcpPort(make);
+        }
+        if (!FindListedPort()) {
             return false;
         }
-        facts_.port = facts_.usbPorts.front();
+        if (line_.mode == RunMode::Check) {
+            Report(u"The spooler lists the port " + facts_.port);
+        }
+        return true;
+    }
+
+    bool FindUsbPort() {
+        facts_.portAuto = true;
+        std::vector<QueueOnPort> queues;
+        uint32_t error = 0;
+        if (!ReadQueuePorts(p_.spooler, queues, &error)) {
+            facts_.portRefusal =
+                u"/port auto cannot tell whose USB printer is whose: the "
+                u"spooler's printers cannot be read (error " +
+                DecimalText(error) + u")";
+            return false;
+        }
+        const AutoPortChoice choice =
+            ChooseAutoPort(DetectUsbPrinters(p_.devices), queues, facts_.model);
+        for (const std::u16string& line : choice.lines) {
+            Report(line);
+        }
+        if (!choice.port) {
+            facts_.portRefusal = choice.refusal;
+            return false;
+        }
+        facts_.port = *choice.port;
+        facts_.usbPorts = {facts_.port};
         Report(u"/port auto: the USB printer's port is " + facts_.port);
+        return true;
+    }
+
+    // A Standard TCP/IP port printing RAW to the address, whatever its name, or
+    // one made for it; then whether the printer answers, which only warns:
+    // fleets install before the printer arrives.
+    bool FindTcpPort(bool make) {
+        const std::u16string address = AddressText(line_.tcp);
+        std::optional<TcpPortResult> port = LookUpTcpPort(p_.spooler, p_.xcv, line_.tcp);
+        if (!port && make) {
+            port = MakeOrReuseTcpPort(p_.spooler, p_.xcv, line_.tcp);
+        }
+        if (!port) {
+            Report(u"No Standard TCP/IP port prints RAW to " + address +
+                   u"; an install would make " + TcpPortName(line_.tcp));
+        } else {
+            switch (port->outcome) {
+                case TcpPortOutcome::Reused:
+                    Report(u"The Standard TCP/IP port " + port->portName + u" prints RAW to " +
+                           address);
+                    break;
+                case TcpPortOutcome::Made:
+                    Report(u"The Standard TCP/IP port " + port->portName + u" was made for " +
+                           address);
+                    break;
+                case TcpPortOutcome::NameTaken:
+                    facts_.portRefusal = u"the port " + port->portName +
+                                         u" exists and does not print RAW to " + address +
+                                         u"; remove it, or name the port with /port";
+                    break;
+                case TcpPortOutcome::Refused:
+                    facts_.portRefusal = u"the Standard TCP/IP port " + port->portName +
+                                         u" cannot be made: Windows answered error " +
+                                         DecimalText(port->error);
+                    break;
+            }
+        }
+        if (!facts_.portRefusal.empty()) {
+            return false;
+        }
+        if (port) {
+            facts_.port = port->portName;
+        }
+        ProbePrinter();
         return true;
     }
 
@@ -175,6 +303,28 @@ class Run {
             return false;
         }
         return true;
+    }
+
+    void ProbePrinter() {
+        const std::u16string address = AddressText(line_.tcp);
+        const ProbeResult probe = p_.probe.Probe(line_.tcp, kProbeTimeLimitMs);
+        std::u16string why;
+        switch (probe.outcome) {
+            case ProbeOutcome::Answered:
+                Report(u"The printer at " + address + u" answers");
+                return;
+            case ProbeOutcome::Refused:
+                why = u"the connection was refused, error " + DecimalText(probe.error);
+                break;
+            case ProbeOutcome::TimedOut:
+                why = u"no answer within " + DecimalText(kProbeTimeLimitMs / 1000) + u" seconds";
+                break;
+            case ProbeOutcome::UnknownName:
+                why = u"the name cannot be resolved, error " + DecimalText(probe.error);
+                break;
+        }
+        Report(u"Warning: the printer at " + address + u" does not answer (" + why +
+               u"); the port serves it once it is connected");
     }
 
     void Install() {
@@ -235,6 +385,17 @@ uint32_t RunQuietly(QuietPlatform& platform, const ModelCatalogue& catalogue,
 void MemoryQuietHost::OpenLog(std::u16string_view path, bool append) {
     logPath = std::u16string(path);
     appended = append;
+}
+
+void MemoryQuietHost::RefuseLog(std::u16string_view why) {
+    logPath = u"";
+    logRefused = why;
+    Report(std::u16string(why) + u"; the run logs to the per-run log instead.");
+}
+
+std::u16string MemoryQuietHost::FullPath(std::u16string_view path) {
+    const bool full = path.size() > 1 && (path[1] == u':' || path[0] == u'\\');
+    return full ? std::u16string(path) : u"C:\\Users\\setup\\" + std::u16string(path);
 }
 
 void MemoryQuietHost::Report(std::u16string_view line) {
