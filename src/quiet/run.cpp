@@ -1,8 +1,7 @@
 #include "quiet/run.h"
 
 #include "install/staging.h"
-#include "ports/ports.h"
-#include "ports/usb_ports.h"
+#include "quiet/run_port.h"
 
 namespace tde {
 
@@ -35,13 +34,6 @@ std::u16string PrepareLogFolder(StagingFiles& files, std::u16string_view fullPat
     return u"The log folder " + folder + u" is refused: " +
            std::u16string(trust == FolderTrust::Absent ? u"it cannot be found after it was made"
                                                        : FolderTrustReason(trust));
-}
-
-// "192.168.1.60:9100", "[::1]:9100".
-std::u16string AddressText(const TcpAddress& address) {
-    const bool v6 = address.host.find(u':') != std::u16string::npos;
-    return (v6 ? u"[" + address.host + u"]" : address.host) + u":" +
-           DecimalText(address.portNumber);
 }
 
 // The workflow's log lines go to the run's log.
@@ -173,9 +165,9 @@ class Run {
             facts_.end = ReportInstalledState(p_.spooler, facts_.model, Reporter());
             // Over a spooler that cannot be read, only whether the printer answers.
             if (HasPort() && facts_.end.listsRead) {
-                ResolvePort(/*make=*/false);
+                ResolveRunPort(p_, line_, /*make=*/false, facts_, Reporter());
             } else if (line_.portTcp) {
-                ProbePrinter();
+                ReportPrinterAnswer(p_.probe, line_.tcp, Reporter());
             }
             return false;
         }
@@ -186,7 +178,7 @@ class Run {
             Uninstall();
             return true;
         }
-        if (!ResolvePort(/*make=*/true)) {
+        if (!ResolveRunPort(p_, line_, /*make=*/true, facts_, Reporter())) {
             return false;
         }
         request_.model.portName = facts_.port;
@@ -204,127 +196,6 @@ class Run {
                             facts_.model, Reporter())) {
             Report(u"The spooler's lists cannot be read: nothing was removed.");
         }
-    }
-
-    // The port the queue goes on: this model's USB printer, a network printer's
-    // port (made only when `make`), or one the spooler lists. True when there is one.
-    bool ResolvePort(bool make) {
-        if (line_.portAuto) {
-            return FindUsbPort();
-        }
-        if (line_.portTcp) {
-            return FindTcpPort(make);
-        }
-        if (!FindListedPort()) {
-            return false;
-        }
-        if (line_.mode == RunMode::Check) {
-            Report(u"The spooler lists the port " + facts_.port);
-        }
-        return true;
-    }
-
-    bool FindUsbPort() {
-        facts_.portAuto = true;
-        std::vector<QueueOnPort> queues;
-        uint32_t error = 0;
-        if (!ReadQueuePorts(p_.spooler, queues, &error)) {
-            facts_.portRefusal =
-                u"/port auto cannot tell whose USB printer is whose: the "
-                u"spooler's printers cannot be read (error " +
-                DecimalText(error) + u")";
-            return false;
-        }
-        const AutoPortChoice choice =
-            ChooseAutoPort(DetectUsbPrinters(p_.devices), queues, facts_.model);
-        for (const std::u16string& line : choice.lines) {
-            Report(line);
-        }
-        if (!choice.port) {
-            facts_.portRefusal = choice.refusal;
-            return false;
-        }
-        facts_.port = *choice.port;
-        facts_.usbPorts = {facts_.port};
-        Report(u"/port auto: the USB printer's port is " + facts_.port);
-        return true;
-    }
-
-    // A Standard TCP/IP port printing RAW to the address, whatever its name, or
-    // one made for it; then whether the printer answers, which only warns:
-    // fleets install before the printer arrives.
-    bool FindTcpPort(bool make) {
-        const std::u16string address = AddressText(line_.tcp);
-        std::optional<TcpPortResult> port = LookUpTcpPort(p_.spooler, p_.xcv, line_.tcp);
-        if (!port && make) {
-            port = MakeOrReuseTcpPort(p_.spooler, p_.xcv, line_.tcp);
-        }
-        if (!port) {
-            Report(u"No Standard TCP/IP port prints RAW to " + address +
-                   u"; an install would make " + TcpPortName(line_.tcp));
-        } else {
-            switch (port->outcome) {
-                case TcpPortOutcome::Reused:
-                    Report(u"The Standard TCP/IP port " + port->portName + u" prints RAW to " +
-                           address);
-                    break;
-                case TcpPortOutcome::Made:
-                    Report(u"The Standard TCP/IP port " + port->portName + u" was made for " +
-                           address);
-                    break;
-                case TcpPortOutcome::NameTaken:
-                    facts_.portRefusal = u"the port " + port->portName +
-                                         u" exists and does not print RAW to " + address +
-                                         u"; remove it, or name the port with /port";
-                    break;
-                case TcpPortOutcome::Refused:
-                    facts_.portRefusal = u"the Standard TCP/IP port " + port->portName +
-                                         u" cannot be made: Windows answered error " +
-                                         DecimalText(port->error);
-                    break;
-            }
-        }
-        if (!facts_.portRefusal.empty()) {
-            return false;
-        }
-        if (port) {
-            facts_.port = port->portName;
-        }
-        ProbePrinter();
-        return true;
-    }
-
-    bool FindListedPort() {
-        facts_.spoolerPorts = ReadPortNames(p_.spooler);
-        facts_.port = FindPort(line_.port, facts_.spoolerPorts);
-        if (facts_.port.empty()) {
-            facts_.portListed = false;
-            facts_.requestedPort = line_.port;
-            return false;
-        }
-        return true;
-    }
-
-    void ProbePrinter() {
-        const std::u16string address = AddressText(line_.tcp);
-        const ProbeResult probe = p_.probe.Probe(line_.tcp, kProbeTimeLimitMs);
-        std::u16string why;
-        switch (probe.outcome) {
-            case ProbeOutcome::Answered:
-                Report(u"The printer at " + address + u" answers");
-                return;
-            case ProbeOutcome::Refused:
-                why = u"the connection was refused, error " + DecimalText(probe.error);
-                break;
-            case ProbeOutcome::TimedOut:
-                why = u"no answer within " + DecimalText(kProbeTimeLimitMs / 1000) + u" seconds";
-                break;
-            case ProbeOutcome::UnknownName:
-                why = u"the name cannot be resolved, error " + DecimalText(probe.error);
-                break;
-        }
-        Report(u"Warning: the printer at " + address + u" does not answer (" + why +
-               u"); the port serves it once it is connected");
     }
 
     void Install() {
