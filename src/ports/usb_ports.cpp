@@ -277,8 +277,9 @@ AutoPortChoice ChooseAutoPort(const std::vector<UsbPrinter>& printers,
         for (const std::u16string& candidate : candidates) {
             list += (list.empty() ? u"" : u"; ") + candidate;
         }
-        choice.refusal =
-            u"more than one USB printer may be this model's: " + list + u"; name one with /port";
+        choice.refusal = u"more than one USB printer may be this model's: " + list +
+                         (skipped.empty() ? u"" : u"; skipped: " + skipped) +
+                         u"; name one with /port";
     } else if (candidates.empty()) {
         choice.refusal = printers.empty() ? std::u16string(u"no USB printer was found")
                                           : u"no USB printer of this model was found: " + skipped +

@@ -246,6 +246,8 @@ TEST(ChooseAutoPortTest, TakesOnlyThisModelsPrinter) {
          {},
          nullptr,
          u"more than one USB printer may be this model's: USB001 (its device names ZNW); USB002"},
+        {"two of ours beside a skipped one", P{ours, byId, plain}, receiptOn2, nullptr,
+         u"names ZNW); skipped: USB002: it carries the printer \"Receipt\""},
         {"none", P{}, {}, nullptr, u"no USB printer was found"},
     };
     for (const Case& c : cases) {
