@@ -97,22 +97,31 @@ std::optional<std::u16string> FindTcpPort(Spooler& spooler, XcvChannel& xcv,
     return FindListed(ListPorts(spooler, listError), xcv, address);
 }
 
-TcpPortResult MakeOrReuseTcpPort(Spooler& spooler, XcvChannel& xcv, const TcpAddress& address) {
+std::optional<TcpPortResult> LookUpTcpPort(Spooler& spooler, XcvChannel& xcv,
+                                           const TcpAddress& address) {
     uint32_t listError = 0;
     std::vector<ListedPort> ports = ListPorts(spooler, &listError);
     if (std::optional<std::u16string> found = FindListed(ports, xcv, address)) {
-        return {TcpPortOutcome::Reused, *found};
+        return TcpPortResult{TcpPortOutcome::Reused, *found};
     }
     std::u16string name = TcpPortName(address);
     if (listError != 0) {
         // Without the list, a port of this name might be one set up otherwise.
-        return {TcpPortOutcome::Refused, name, listError};
+        return TcpPortResult{TcpPortOutcome::Refused, name, listError};
     }
     for (const ListedPort& port : ports) {
         if (SameNameIgnoringCase(port.name, name)) {
-            return {TcpPortOutcome::NameTaken, port.name};
+            return TcpPortResult{TcpPortOutcome::NameTaken, port.name};
         }
     }
+    return std::nullopt;
+}
+
+TcpPortResult MakeOrReuseTcpPort(Spooler& spooler, XcvChannel& xcv, const TcpAddress& address) {
+    if (std::optional<TcpPortResult> found = LookUpTcpPort(spooler, xcv, address)) {
+        return *found;
+    }
+    std::u16string name = TcpPortName(address);
     PortData1 data = TcpPortData(address);
     XcvAnswer answer =
         xcv.Exchange(u",XcvMonitor " + std::u16string(kTcpMonitorName), kServerAccessAdminister,

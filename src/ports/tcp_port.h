@@ -105,6 +105,11 @@ struct TcpPortResult {
 std::optional<std::u16string> FindTcpPort(Spooler& spooler, XcvChannel& xcv,
                                           const TcpAddress& address, uint32_t* listError);
 
+// What MakeOrReuseTcpPort would find, making nothing: Reused, NameTaken or
+// Refused (the port list unreadable); nothing when it would make the port.
+std::optional<TcpPortResult> LookUpTcpPort(Spooler& spooler, XcvChannel& xcv,
+                                           const TcpAddress& address);
+
 // Reuses such a port, or makes one through ",XcvMonitor Standard TCP/IP Port"
 // with SERVER_ACCESS_ADMINISTER.
 TcpPortResult MakeOrReuseTcpPort(Spooler& spooler, XcvChannel& xcv, const TcpAddress& address);

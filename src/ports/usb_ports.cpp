@@ -3,6 +3,7 @@
 #include "base/collation.h"
 #include "ports/ports.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -42,6 +43,28 @@ class KeyHolder {
     RegistryKey key_;
 };
 
+// The text of a REG_SZ or REG_MULTI_SZ property, each string of it on its own,
+// never past the buffer.
+std::vector<std::u16string> PropertyStrings(const uint8_t* bytes, uint32_t size) {
+    std::vector<std::u16string> strings;
+    std::u16string current;
+    for (uint32_t i = 0; i + 1 < size; i += 2) {
+        const char16_t c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+        if (c != u'\0') {
+            current += c;
+        } else if (current.empty()) {
+            break;
+        } else {
+            strings.push_back(std::move(current));
+            current.clear();
+        }
+    }
+    if (!current.empty()) {
+        strings.push_back(std::move(current));
+    }
+    return strings;
+}
+
 }  // namespace
 
 std::u16string UsbPortName(uint32_t portNumber) {
@@ -74,11 +97,19 @@ std::optional<std::u16string> ReadUsbPortName(DeviceSetup& setup, std::u16string
 
 UsbPortList DetectUsbPrinterPorts(DeviceSetup& setup) {
     UsbPortList ports;
+    for (UsbPrinter& printer : DetectUsbPrinters(setup)) {
+        ports.push_back(std::move(printer.port));
+    }
+    return ports;
+}
+
+std::vector<UsbPrinter> DetectUsbPrinters(DeviceSetup& setup) {
+    std::vector<UsbPrinter> printers;
     setup.Wait(1000);
     DeviceSet set =
         setup.GetClassDevsW(kUsbPrintInterfaceClass, kDigcfPresent | kDigcfDeviceInterface);
     if (set == nullptr) {
-        return ports;
+        return printers;
     }
     DeviceSetHolder holder(setup, set);
     std::unique_ptr<uint8_t[]> detail;
@@ -107,22 +138,25 @@ UsbPortList DetectUsbPrinterPorts(DeviceSetup& setup) {
         if (!setup.GetDeviceInterfaceDetailW(set, data, detail.get(), required, nullptr, &info)) {
             break;
         }
-        // The description and hardware IDs only have to be readable.
+        // The description and hardware IDs have to be readable.
         char16_t instanceId[kInstanceIdChars] = {};
-        uint8_t property[kPropertyBytes];
+        uint8_t description[kPropertyBytes] = {};
+        uint8_t hardwareIds[kPropertyBytes] = {};
         if (!setup.GetDeviceInstanceIdW(set, info, instanceId, kInstanceIdChars) ||
-            !setup.GetDeviceRegistryPropertyW(set, info, kSpdrpDeviceDesc, property,
+            !setup.GetDeviceRegistryPropertyW(set, info, kSpdrpDeviceDesc, description,
                                               kPropertyBytes) ||
-            !setup.GetDeviceRegistryPropertyW(set, info, kSpdrpHardwareId, property,
+            !setup.GetDeviceRegistryPropertyW(set, info, kSpdrpHardwareId, hardwareIds,
                                               kPropertyBytes)) {
             continue;
         }
         instanceId[kInstanceIdChars - 1] = u'\0';
         if (std::optional<std::u16string> port = ReadUsbPortName(setup, instanceId)) {
-            ports.push_back(std::move(*port));
+            std::vector<std::u16string> text = PropertyStrings(description, kPropertyBytes);
+            printers.push_back({std::move(*port), text.empty() ? std::u16string() : text.front(),
+                                PropertyStrings(hardwareIds, kPropertyBytes)});
         }
     }
-    return ports;
+    return printers;
 }
 
 void MergeDetectedPorts(PortCombo& combo, const UsbPortList& ports) {
@@ -157,6 +191,101 @@ void SortedPortCombo::AddString(std::u16string_view name) {
 
 void SortedPortCombo::SetCurSel(int index) {
     selection = index >= 0 && index < static_cast<int>(items.size()) ? index : -1;
+}
+
+namespace {
+
+bool NamesMaker(std::u16string_view text) {
+    auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c - u'A' + u'a') : c; };
+    return std::search(text.begin(), text.end(), kMakerName.begin(), kMakerName.end(),
+                       [&](char16_t a, char16_t b) { return lower(a) == lower(b); }) != text.end();
+}
+
+std::u16string Quoted(std::u16string_view text) {
+    return u"\"" + std::u16string(text) + u"\"";
+}
+
+}  // namespace
+
+bool ReadQueuePorts(Spooler& spooler, std::vector<QueueOnPort>& queues, uint32_t* error) {
+    queues.clear();
+    const SpoolerBuffer buffer =
+        FetchTwice(spooler, [&](uint8_t* bytes, uint32_t size, uint32_t* needed, uint32_t* count) {
+            return spooler.EnumPrintersW(kPrinterEnumLocal, 2, bytes, size, needed, count);
+        });
+    if (buffer.outcome != SpoolerFetch::Filled && buffer.outcome != SpoolerFetch::NothingNeeded) {
+        *error = buffer.error;
+        return false;
+    }
+    uint32_t count = 0;
+    const PrinterInfo2* printers = buffer.Records<PrinterInfo2>(&count);
+    auto text = [](const char16_t* s) { return std::u16string(s != nullptr ? s : u""); };
+    for (uint32_t i = 0; i < count; ++i) {
+        // A pooled queue lists its ports separated by commas.
+        const std::u16string ports = text(printers[i].pPortName);
+        for (size_t start = 0; start <= ports.size();) {
+            size_t end = std::min(ports.find(u',', start), ports.size());
+            if (end > start) {
+                queues.push_back({text(printers[i].pPrinterName), text(printers[i].pDriverName),
+                                  ports.substr(start, end - start)});
+            }
+            start = end + 1;
+        }
+    }
+    return true;
+}
+
+AutoPortChoice ChooseAutoPort(const std::vector<UsbPrinter>& printers,
+                              const std::vector<QueueOnPort>& queues, std::u16string_view driver) {
+    AutoPortChoice choice;
+    std::vector<std::u16string> candidates;  // "USB001 (why)"
+    std::u16string skipped;
+    for (const UsbPrinter& printer : printers) {
+        bool maker = NamesMaker(printer.description);
+        for (const std::u16string& id : printer.hardwareIds) {
+            maker = maker || NamesMaker(id);
+        }
+        const QueueOnPort* other = nullptr;
+        for (const QueueOnPort& queue : queues) {
+            if (other == nullptr && SameNameIgnoringCase(queue.port, printer.port) &&
+                !SameNameIgnoringCase(queue.driver, driver)) {
+                other = &queue;
+            }
+        }
+        std::u16string why;
+        if (maker) {
+            why = u"its device names " + std::u16string(kMakerName);
+        } else if (other != nullptr) {
+            why = u"it carries the printer " + Quoted(other->queue) + u" of the driver " +
+                  Quoted(other->driver);
+            choice.lines.push_back(u"/port auto: " + printer.port + u" is skipped: " + why);
+            skipped += (skipped.empty() ? u"" : u"; ") + printer.port + u": " + why;
+            continue;
+        } else {
+            why = u"its device (" + Quoted(printer.description) +
+                  u") names no maker and its port carries no other driver's printer";
+        }
+        choice.lines.push_back(u"/port auto: " + printer.port + u" may be this model's: " + why);
+        candidates.push_back(printer.port + u" (" + why + u")");
+        if (candidates.size() == 1) {
+            choice.port = printer.port;
+        }
+    }
+    if (candidates.size() > 1) {
+        choice.port.reset();
+        std::u16string list;
+        for (const std::u16string& candidate : candidates) {
+            list += (list.empty() ? u"" : u"; ") + candidate;
+        }
+        choice.refusal = u"more than one USB printer may be this model's: " + list +
+                         (skipped.empty() ? u"" : u"; skipped: " + skipped) +
+                         u"; name one with /port";
+    } else if (candidates.empty()) {
+        choice.refusal = printers.empty() ? std::u16string(u"no USB printer was found")
+                                          : u"no USB printer of this model was found: " + skipped +
+                                                u"; name a port with /port";
+    }
+    return choice;
 }
 
 }  // namespace tde

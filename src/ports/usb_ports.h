@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ports/device_setup.h"
+#include "spooler/spooler.h"
 
 #include <cstdint>
 #include <optional>
@@ -33,6 +34,44 @@ std::optional<std::u16string> ReadUsbPortName(DeviceSetup& setup, std::u16string
 // answer about an interface's detail ends the enumeration, keeping what was
 // found. The device set is always released.
 UsbPortList DetectUsbPrinterPorts(DeviceSetup& setup);
+
+// A present USB printer: its port and what its device says of itself.
+struct UsbPrinter {
+    std::u16string port;
+    std::u16string description;
+    std::vector<std::u16string> hardwareIds;
+};
+
+// DetectUsbPrinterPorts with each device's description and hardware IDs.
+std::vector<UsbPrinter> DetectUsbPrinters(DeviceSetup& setup);
+
+// The maker our printers name in their description or hardware IDs.
+inline constexpr std::u16string_view kMakerName = u"ZNW";
+
+// A local queue on one of its ports (a pooled queue appears once per port).
+struct QueueOnPort {
+    std::u16string queue;
+    std::u16string driver;
+    std::u16string port;
+};
+
+// The local queues with their ports (EnumPrintersW level 2); false, with the
+// last error, when the list cannot be read.
+bool ReadQueuePorts(Spooler& spooler, std::vector<QueueOnPort>& queues, uint32_t* error);
+
+struct AutoPortChoice {
+    std::optional<std::u16string> port;  // the one candidate, when there is exactly one
+    std::vector<std::u16string> lines;   // each port found, and whether it is a candidate and why
+    std::u16string refusal;              // no candidate or several, each port named with why
+};
+
+// "/port auto" for the model of `driver`: a printer whose description or
+// hardware IDs name the maker is this model's, whatever queue it carries; of
+// the others, one whose port carries a queue of another driver is skipped, and
+// one without is a candidate too, as a printer may name no maker at all. Only
+// exactly one candidate is taken.
+AutoPortChoice ChooseAutoPort(const std::vector<UsbPrinter>& printers,
+                              const std::vector<QueueOnPort>& queues, std::u16string_view driver);
 
 // The three messages the detection sends to the port combo box.
 class PortCombo {

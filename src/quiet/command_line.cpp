@@ -246,8 +246,8 @@ ParsedCommandLine ParseCommandLine(std::u16string_view arguments,
         result.line.mode = RunMode::Rollback;
     }
     if (check) {
-        if (result.line.mode == RunMode::Uninstall || port || result.line.makeDefault) {
-            return Invalid(u"/uninstall, /port and /default do not go with /check");
+        if (result.line.mode == RunMode::Uninstall || result.line.makeDefault) {
+            return Invalid(u"/uninstall and /default do not go with /check");
         }
         result.line.mode = RunMode::Check;
     }
@@ -269,7 +269,7 @@ ParsedCommandLine ParseCommandLine(std::u16string_view arguments,
     if (!matched) {
         return Invalid(u"Unknown model: \"" + *model + u"\"; the models are " + ModelList(models));
     }
-    if (result.line.mode == RunMode::Check || result.line.mode == RunMode::Rollback) {
+    if (result.line.mode == RunMode::Rollback) {
         return result;
     }
     if (result.line.mode == RunMode::Uninstall) {
@@ -279,14 +279,47 @@ ParsedCommandLine ParseCommandLine(std::u16string_view arguments,
         return result;
     }
     if (!port) {
+        if (result.line.mode == RunMode::Check) {
+            return result;
+        }
         return Invalid(u"/port is required to install");
     }
     if (EqualsIgnoreCase(*port, kAutoPort)) {
         result.line.portAuto = true;
-    } else {
-        result.line.port = *port;
+        return result;
     }
+    const ParsedTcpArgument tcp = ParseTcpPortArgument(*port);
+    if (tcp.kind == TcpArgument::Malformed) {
+        return Invalid(u"Malformed network printer: /port " + *port +
+                       u"; give tcp:HOST or tcp:HOST:PORTNUMBER, HOST an IPv4 address, an IPv6 "
+                       u"address in brackets or a DNS name of at most 48 characters, PORTNUMBER "
+                       u"1-65535");
+    }
+    result.line.portTcp = tcp.kind == TcpArgument::Address;
+    result.line.tcp = tcp.address;
+    result.line.port = *port;
     return result;
+}
+
+std::u16string LogPathOf(std::u16string_view arguments) {
+    const std::vector<std::u16string> tokens = SplitCommandArguments(arguments);
+    std::optional<std::u16string> path;
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        std::optional<SwitchToken> token = AsSwitch(tokens[i]);
+        if (!token || !EqualsIgnoreCase(token->name, u"log")) {
+            continue;
+        }
+        if (path) {
+            return {};  // which one the run meant cannot be told
+        }
+        std::optional<SwitchToken> next =
+            i + 1 < tokens.size() ? AsSwitch(tokens[i + 1]) : std::nullopt;
+        path = token->value ? std::u16string(*token->value)
+               : i + 1 < tokens.size() && (!next || FindSwitch(next->name) == nullptr)
+                   ? tokens[++i]
+                   : std::u16string();
+    }
+    return path.value_or(std::u16string());
 }
 
 std::u16string FindPort(std::u16string_view port, const std::vector<std::u16string>& portNames) {
@@ -307,10 +340,11 @@ std::u16string UsageText(const std::vector<ModelName>& models) {
         u"      installs a printer without any window; when it is installed and whole\n"
         u"      already, changes nothing (but the default with /default).\n"
         u"  TarnDovEzuvar.exe /uninstall /model NAME [/log PATH]\n"
-        u"      removes the model's printers and its driver, without any window.\n"
-        u"  TarnDovEzuvar.exe /check /model NAME [/log PATH]\n"
-        u"      says whether an installation would go ahead, and what is installed;\n"
-        u"      changes nothing.\n"
+        u"      removes the model's printers and its driver, without any window; ports\n"
+        u"      stay, as Windows leaves them.\n"
+        u"  TarnDovEzuvar.exe /check /model NAME [/port PORT] [/log PATH]\n"
+        u"      says whether an installation would go ahead, what is installed and,\n"
+        u"      with /port, whether that port is there or would be made; changes nothing.\n"
         u"  TarnDovEzuvar.exe /rollback /model NAME [/log PATH]\n"
         u"      the packages' rollback: removes the model as /uninstall does, but only\n"
         u"      when a quiet install marked it as created by itself; clears the mark.\n"
@@ -319,13 +353,18 @@ std::u16string UsageText(const std::vector<ModelName>& models) {
     text += ModelList(models);
     text +=
         u"\n"
-        u"  /port PORT   a port the spooler lists (USB001, COM1:, IP_10.0.0.5, ...),\n"
-        u"               or auto for the first USB printer found\n"
+        u"  /port PORT   a port the spooler lists (USB001, COM1:, IP_10.0.0.5, ...);\n"
+        u"               tcp:HOST or tcp:HOST:PORTNUMBER for a network printer, whose\n"
+        u"               Standard TCP/IP port is reused or made (IP_HOST for 9100, the\n"
+        u"               default, else IP_HOST_PORTNUMBER); or auto for this model's USB\n"
+        u"               printer: the one connected USB printer whose device names ZNW or\n"
+        u"               whose port carries no other driver's printer\n"
         u"  /default     makes the printer the default printer of the user who runs\n"
         u"               this; refused when run as LocalSystem, which has no user\n"
         u"  /repair      updates the driver and makes the printer named after the\n"
         u"               model anew; printers of other names on the driver stay\n"
-        u"  /log PATH    writes the run's log to PATH and keeps it\n"
+        u"  /log PATH    writes the run's log to PATH and keeps it; a missing folder is\n"
+        u"               made for administrators only, one others may write is refused\n"
         u"  /norestart   accepted and ignored: nothing here needs a restart, and the\n"
         u"               exit code is never 3010\n"
         u"  /?           shows this text\n"

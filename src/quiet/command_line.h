@@ -3,6 +3,7 @@
 #pragma once
 
 #include "install/model.h"
+#include "ports/tcp_address.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,7 +28,7 @@ enum class RunMode {
     Rollback,   // "/rollback": the package's rollback; removes only what an install marked
 };
 
-// The port value that asks for the first USB printer the detection finds.
+// The port value that asks for this model's USB printer among those connected.
 inline constexpr std::u16string_view kAutoPort = u"auto";
 
 struct CommandLine {
@@ -35,6 +36,8 @@ struct CommandLine {
     size_t model = 0;     // index into the catalogue's lists
     std::u16string port;  // as given; empty when portAuto
     bool portAuto = false;
+    bool portTcp = false;  // "tcp:HOST[:PORTNUMBER]": a Standard TCP/IP port, made or reused
+    TcpAddress tcp;
     bool makeDefault = false;
     bool repair = false;     // install even when the model is installed and whole
     std::u16string logPath;  // empty: the per-run log in the temporary folder
@@ -52,6 +55,10 @@ struct ParsedCommandLine {
 // without letter case. Usage wins over everything else on the line.
 ParsedCommandLine ParseCommandLine(std::u16string_view arguments,
                                    const std::vector<ModelName>& models);
+
+// The value of the line's one /log switch, even when the line is invalid
+// otherwise; empty when there is none, or more than one.
+std::u16string LogPathOf(std::u16string_view arguments);
 
 // The spooler's spelling of `port` when it is one of `portNames` (letter case
 // ignored); empty when it is not.

@@ -36,7 +36,12 @@ RunVerdict DecideExitCode(const RunFacts& facts) {
     if (!facts.lockTaken) {
         return {kExitAnotherInstallRunning, u"another installation is running"};
     }
-    if (install && !facts.portListed) {
+    // A check with /port says whether an install with it would go ahead.
+    const bool ports = install || facts.mode == RunMode::Check;
+    if (ports && !facts.portRefusal.empty()) {
+        return {kExitInstallFailure, facts.portRefusal};
+    }
+    if (ports && !facts.portListed) {
         return {kExitInstallFailure, u"the spooler does not list the port " + facts.requestedPort +
                                          u"; it lists " + Joined(facts.spoolerPorts)};
     }
@@ -51,6 +56,11 @@ RunVerdict DecideExitCode(const RunFacts& facts) {
         return {kExitInstallFailure, u"the check before the run found a problem"};
     }
     if (facts.mode == RunMode::Check) {
+        if (!facts.end.listsRead && !facts.spoolerStopped) {
+            return {kExitInstallFailure,
+                    u"what is installed is unknown: the spooler's lists cannot be read (error " +
+                        DecimalText(facts.end.readError) + u")"};
+        }
         return {kExitSuccess, {}};
     }
     const bool removal = facts.mode == RunMode::Uninstall || facts.mode == RunMode::Rollback;

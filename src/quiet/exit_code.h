@@ -45,6 +45,9 @@ struct RunFacts {
     std::vector<std::u16string> spoolerPorts;
     bool portAuto = false;                 // "/port auto"
     std::vector<std::u16string> usbPorts;  // what its detection found
+    std::u16string portRefusal;  // why the port cannot be had (auto, tcp:), naming each port
+    bool spoolerStopped =
+        false;  // /check: the spooler's service is stopped, which an install starts
     bool workflowSucceeded = true;  // the installation reached its success path (or was not needed)
     std::u16string refused;         // when it did not: the step Windows refused, with its code
     bool checksPassed = true;       // the check before the run found nothing blocking
@@ -70,9 +73,11 @@ struct RunVerdict {
 // 1639 only for what the command line itself gets wrong (/default as
 // LocalSystem among it), then 1618 when another run holds the lock; 1603 for
 // every state of the machine: a lock that cannot be had, a port the spooler does
-// not list, no USB printer or more than one for "/port auto", unreadable
-// spooler lists, a check before the run that blocked it, an installation that
-// failed (/check: 0 otherwise). Otherwise 0 only when the end
+// not list, no USB printer or more than one for "/port auto", a network
+// printer's port that cannot be had, unreadable spooler lists, a check before
+// the run that blocked it, an installation that failed. /check: the same for its
+// port, and an installed state it cannot read, unless the spooler is only
+// stopped; 0 otherwise. Otherwise 0 only when the end
 // state proves the work done: after an install the driver with this package's
 // files, the queue on the requested port and the model's driver, and the
 // default printer when asked for; after an uninstall no driver and no queue of

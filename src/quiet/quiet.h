@@ -7,6 +7,7 @@
 //   unattended.h    removal, the end check (driver files included) over the
 //                   spooler interface, the quiet UI of a run;
 //   run.h           the run itself over its platform, from arguments to exit code;
+//   run_port.h      the port of an install or check: auto, tcp: or a listed one;
 //   quiet_run.h     the platform on Windows: console, log, RunCommandLine.
 // The dialog program includes this to hand over; nothing here includes the dialog.
 #pragma once

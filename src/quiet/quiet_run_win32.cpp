@@ -7,6 +7,8 @@
 #include "log/log.h"
 #include "log/log_file_win32.h"
 #include "ports/device_setup.h"
+#include "ports/reachability.h"
+#include "ports/tcp_port.h"
 #include "quiet/run.h"
 #include "text/text.h"
 
@@ -92,6 +94,10 @@ class Win32QuietHost final : public QuietHost {
         FallBack(u"The log file " + requested + u" cannot be written");
     }
 
+    void RefuseLog(std::u16string_view why) override { FallBack(why); }
+
+    std::u16string FullPath(std::u16string_view path) override { return tde::FullPath(path); }
+
     void Report(std::u16string_view line) override {
         Write(line);
         console_.Err(line);
@@ -158,6 +164,8 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
     Win32Fingerprints fingerprints;
     RegistryCreationMarks marks;
     QuietShell shell([&](std::u16string_view line) { host.Report(line); });
+    std::unique_ptr<XcvChannel> xcv = CreateWin32XcvChannel(*machine.spooler);
+    std::unique_ptr<PrinterProbe> probe = CreateWin32PrinterProbe();  // Winsock at its first use
     QuietPlatform platform{host,
                            lock,
                            *devices,
@@ -170,7 +178,9 @@ int RunCommandLine(HINSTANCE instance, const wchar_t* arguments) {
                            machine.facts,
                            *machine.clock,
                            machine.messages,
-                           *machine.checks};
+                           *machine.checks,
+                           *xcv,
+                           *probe};
     return static_cast<int>(RunQuietly(
         platform, catalogue, std::u16string_view(reinterpret_cast<const char16_t*>(arguments))));
 }

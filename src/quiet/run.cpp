@@ -1,13 +1,46 @@
+// One quiet run, from its command line to its exit code. It stays whole: each
+// step of the Run class adds to the one set of facts that the exit code is
+// judged from at the end. The port is resolved in run_port.cpp, and waiting
+// jobs are read in waiting_jobs.cpp.
 #include "quiet/run.h"
 #include "quiet/waiting_jobs.h"
 
 #include "base/collation.h"
-#include "ports/ports.h"
-#include "ports/usb_ports.h"
+#include "install/staging.h"
+#include "quiet/run_port.h"
 
 namespace tde {
 
 namespace {
+
+// The folder of a /log file, made where it is missing (each missing folder with
+// the staging folders' security: only Administrators and SYSTEM may write) and
+// judged as the staging folder is: what others can change, they could swap for
+// a link while SYSTEM writes. Empty when the log may go there; else why not.
+std::u16string PrepareLogFolder(StagingFiles& files, std::u16string_view fullPath) {
+    const size_t slash = fullPath.find_last_of(u"\\/");
+    if (slash == std::u16string_view::npos) {
+        return {};  // no folder to judge: the open itself fails
+    }
+    std::u16string folder(fullPath.substr(0, slash));
+    if (!folder.empty() && folder.back() == u':') {
+        folder += u'\\';  // the drive's root, not its current folder
+    }
+    FolderTrust trust = files.CheckFolder(folder);
+    if (trust == FolderTrust::Absent) {
+        if (CreateDirectoryPath(files, files.ToNarrow(folder)) != 1) {
+            return u"The log folder " + folder + u" cannot be made (error " +
+                   DecimalText(files.LastError()) + u")";
+        }
+        trust = files.CheckFolder(folder);  // one slipped in meanwhile is caught here
+    }
+    if (trust == FolderTrust::Trusted) {
+        return {};
+    }
+    return u"The log folder " + folder + u" is refused: " +
+           std::u16string(trust == FolderTrust::Absent ? u"it cannot be found after it was made"
+                                                       : FolderTrustReason(trust));
+}
 
 // The workflow's log lines go to the run's log.
 class QuietInstallLog final : public InstallLog {
@@ -35,7 +68,8 @@ class Run {
         }
         if (!parsed.valid) {
             facts_.commandLineValid = false;
-            p_.host.OpenLog(u"", false);
+            // A /log that can be read off the line gets this run's lines too.
+            OpenLog(LogPathOf(arguments), /*append=*/true);
             Report(parsed.error);
             Report(u"TarnDovEzuvar.exe /? shows the usage.");
             return Finish();
@@ -46,7 +80,7 @@ class Run {
         facts_.makeDefault = line_.makeDefault;
         facts_.runsAsLocalSystem = p_.host.RunsAsLocalSystem();
         if (Installs() && line_.makeDefault && facts_.runsAsLocalSystem) {
-            p_.host.OpenLog(line_.logPath, /*append=*/true);
+            OpenLog(line_.logPath, /*append=*/true);
             return Finish();
         }
         // A check changes nothing, so it needs no lock and may run beside an installation.
@@ -56,13 +90,24 @@ class Run {
                 return LockNotTaken(lock);
             }
         }
-        p_.host.OpenLog(line_.logPath, false);
+        OpenLog(line_.logPath, false);
         texts_ = &p_.host.Texts();
         return Finish(Work());
     }
 
   private:
     bool Installs() const { return line_.mode == RunMode::Install; }
+    bool HasPort() const { return line_.portAuto || !line_.port.empty(); }
+
+    void OpenLog(std::u16string_view path, bool append) {
+        const std::u16string why =
+            path.empty() ? std::u16string() : PrepareLogFolder(p_.files, p_.host.FullPath(path));
+        if (why.empty()) {
+            p_.host.OpenLog(path, append);
+        } else {
+            p_.host.RefuseLog(why);
+        }
+    }
     void Report(std::u16string_view text) { p_.host.Report(text); }
     RunReporter Reporter() {
         return [this](std::u16string_view text) { Report(text); };
@@ -90,7 +135,7 @@ class Run {
         facts_.lockRefused = lock != LockState::HeldElsewhere;
         // The /log file may be the log of the run that holds the lock: appended
         // to, never emptied.
-        p_.host.OpenLog(line_.logPath, /*append=*/true);
+        OpenLog(line_.logPath, /*append=*/true);
         // Access denied means someone made an object of the lock's name; that is
         // no installation running, and fleet tools must not wait for it.
         Report(lock == LockState::HeldElsewhere
@@ -123,17 +168,19 @@ class Run {
                 Reporter());
             return true;
         }
-        // The USB detection asks no spooler, so it comes first.
-        if (Installs() && line_.portAuto && !FindUsbPort()) {
-            return false;
-        }
         // The check starts a stopped spooler, so it comes before anything the
         // spooler is asked; a removal checks only what would make it fail.
         facts_.checksPassed = Check(line_.mode == RunMode::Check       ? CheckScope::Report
                                     : line_.mode == RunMode::Uninstall ? CheckScope::Removal
                                                                        : CheckScope::Install);
         if (line_.mode == RunMode::Check) {
-            ReportInstalledState(p_.spooler, facts_.model, Reporter());
+            facts_.end = ReportInstalledState(p_.spooler, facts_.model, Reporter());
+            // Over a spooler that cannot be read, only whether the printer answers.
+            if (HasPort() && facts_.end.listsRead) {
+                ResolveRunPort(p_, line_, /*make=*/false, facts_, Reporter());
+            } else if (line_.portTcp) {
+                ReportPrinterAnswer(p_.probe, line_.tcp, Reporter());
+            }
             return false;
         }
         if (!facts_.checksPassed) {
@@ -143,7 +190,7 @@ class Run {
             Uninstall();
             return true;
         }
-        if (!line_.portAuto && !FindListedPort()) {
+        if (!ResolveRunPort(p_, line_, /*make=*/true, facts_, Reporter())) {
             return false;
         }
         request_.model.portName = facts_.port;
@@ -153,7 +200,7 @@ class Run {
 
     bool Check(CheckScope scope) {
         CheckPlatform check{p_.spooler, p_.services, p_.clock, p_.shell, p_.facts, p_.checks};
-        return ReportChecks(check, *texts_, request_, scope, Reporter());
+        return ReportChecks(check, *texts_, request_, scope, Reporter(), &facts_.spoolerStopped);
     }
 
     void Uninstall() {
@@ -167,10 +214,9 @@ class Run {
         facts_.jobsWaiting = removal.jobsWaiting;
     }
 
-    // Removing an earlier installation deletes every queue on the model's driver,
-    // and a queue deleted with jobs stays until they have printed.
-    // Jobs on the queues this run may delete: every queue on the model's driver,
-    // or for /repair over an updated driver only the model's own.
+    // A queue deleted with jobs stays until they have printed. Jobs on the queues this run may
+    // delete: every queue on the model's driver, or for /repair over an updated driver only the
+    // model's own.
     bool JobsInTheWay(bool modelQueueOnly = false) {
         const WaitingJobs jobs = QueuesHoldingJobs(p_.spooler);
         facts_.jobsUnread = !jobs.listRead;
@@ -181,28 +227,6 @@ class Run {
             });
         }
         return facts_.jobsUnread || !facts_.jobsWaiting.empty();
-    }
-
-    bool FindUsbPort() {
-        facts_.portAuto = true;
-        facts_.usbPorts = DetectUsbPrinterPorts(p_.devices);
-        if (facts_.usbPorts.size() != 1) {
-            return false;
-        }
-        facts_.port = facts_.usbPorts.front();
-        Report(u"/port auto: the USB printer's port is " + facts_.port);
-        return true;
-    }
-
-    bool FindListedPort() {
-        facts_.spoolerPorts = ReadPortNames(p_.spooler);
-        facts_.port = FindPort(line_.port, facts_.spoolerPorts);
-        if (facts_.port.empty()) {
-            facts_.portListed = false;
-            facts_.requestedPort = line_.port;
-            return false;
-        }
-        return true;
     }
 
     void Install() {
@@ -369,6 +393,17 @@ uint32_t RunQuietly(QuietPlatform& platform, const ModelCatalogue& catalogue,
 void MemoryQuietHost::OpenLog(std::u16string_view path, bool append) {
     logPath = std::u16string(path);
     appended = append;
+}
+
+void MemoryQuietHost::RefuseLog(std::u16string_view why) {
+    logPath = u"";
+    logRefused = why;
+    Report(std::u16string(why) + u"; the run logs to the per-run log instead.");
+}
+
+std::u16string MemoryQuietHost::FullPath(std::u16string_view path) {
+    const bool full = path.size() > 1 && (path[1] == u':' || path[0] == u'\\');
+    return full ? std::u16string(path) : u"C:\\Users\\setup\\" + std::u16string(path);
 }
 
 void MemoryQuietHost::Report(std::u16string_view line) {

@@ -8,6 +8,8 @@
 #include "install/install.h"
 #include "install/installer_lock.h"
 #include "ports/device_setup.h"
+#include "ports/reachability.h"
+#include "ports/tcp_port.h"
 #include "quiet/command_line.h"
 #include "quiet/unattended.h"
 
@@ -30,6 +32,11 @@ class QuietHost {
     // Opens the run's log, once: the /log file at `path` (emptied unless
     // `append`), or without a path the per-run log.
     virtual void OpenLog(std::u16string_view path, bool append) = 0;
+    // Instead of OpenLog: the /log path is not used, for the reason given; the
+    // per-run log stands in for it, kept, and says why.
+    virtual void RefuseLog(std::u16string_view why) = 0;
+    // The path as the process resolves it: relative to its current folder.
+    virtual std::u16string FullPath(std::u16string_view path) = 0;
     // A line of the run: to its log and to standard error alike.
     virtual void Report(std::u16string_view line) = 0;
     // A line for the log only: the workflow's own.
@@ -57,6 +64,8 @@ struct QuietPlatform {
     Clock& clock;
     SystemMessages& messages;
     PreflightQueries& checks;
+    XcvChannel& xcv;      // the Standard TCP/IP monitor, for tcp: ports
+    PrinterProbe& probe;  // whether a network printer answers
 };
 
 // Runs the arguments part of the command line and answers the exit code.
@@ -75,15 +84,21 @@ class MemoryQuietHost final : public QuietHost {
     std::vector<std::u16string> log;        // every line of the log
     std::optional<std::u16string> logPath;  // as opened; empty: the per-run log
     bool appended = false;
-    bool kept = false;  // the log outlives the run
+    std::u16string logRefused;  // why the /log path was not used
+    bool kept = false;          // the log outlives the run
     int textLoads = 0;
 
     bool HasOutput() override { return hasOutput; }
     void Out(std::u16string_view text) override { out.emplace_back(text); }
     void OpenLog(std::u16string_view path, bool append) override;
+    void RefuseLog(std::u16string_view why) override;
+    // Relative paths are below "C:\Users\setup", the memory files' current folder.
+    std::u16string FullPath(std::u16string_view path) override;
     void Report(std::u16string_view line) override;
     void Write(std::u16string_view line) override { log.emplace_back(line); }
-    void CloseLog(bool failed) override { kept = failed || !logPath->empty(); }
+    void CloseLog(bool failed) override {
+        kept = failed || !logPath->empty() || !logRefused.empty();
+    }
     bool RunsAsLocalSystem() override { return localSystem; }
     const TextTable& Texts() override {
         ++textLoads;

@@ -230,18 +230,28 @@ Removal UninstallModel(Spooler& spooler, ServiceControl& services, Clock& clock,
 }
 
 bool ReportChecks(CheckPlatform& platform, const TextTable& texts, const InstallRequest& request,
-                  CheckScope scope, const RunReporter& report) {
+                  CheckScope scope, const RunReporter& report, bool* spoolerStopped) {
     const std::vector<Finding> findings =
         RunPreflight(platform, request.model, request.dataFile, scope);
     for (const Finding& finding : findings) {
         report(FindingText(texts, finding));
+        if (spoolerStopped != nullptr && finding.kind == FindingKind::SpoolerStopped) {
+            *spoolerStopped = true;
+        }
     }
     return !AnyBlocking(findings);
 }
 
-void ReportInstalledState(Spooler& spooler, std::u16string_view model, const RunReporter& report) {
+EndState ReportInstalledState(Spooler& spooler, std::u16string_view model,
+                              const RunReporter& report) {
     const std::u16string name(model);
     const EndState end = ReadEndState(spooler, model);
+    if (!end.listsRead) {
+        report(u"Whether \"" + name +
+               u"\" is installed is unknown: the spooler's lists cannot be read (error " +
+               DecimalText(end.readError) + u")");
+        return end;
+    }
     report(end.driverInstalled ? u"The driver \"" + name + u"\" is installed"
                                : u"No driver \"" + name + u"\" is installed");
     const SpoolerBuffer printers =
@@ -263,6 +273,7 @@ void ReportInstalledState(Spooler& spooler, std::u16string_view model, const Run
     if (end.queuesOnDriver == 0) {
         report(u"No printer uses the driver \"" + name + u"\"");
     }
+    return end;
 }
 
 InstallOutcome InstallQuietly(InstallPlatform& platform, InstallRequest request,

@@ -132,13 +132,17 @@ class QuietUi final : public InstallerUi {
 };
 
 // Runs the check of the scope and reports each finding (an install or removal
-// finds only blocking ones); true when nothing blocks.
+// finds only blocking ones); true when nothing blocks. `spoolerStopped`, when
+// given, learns whether the check found the spooler only stopped.
 bool ReportChecks(CheckPlatform& platform, const TextTable& texts, const InstallRequest& request,
-                  CheckScope scope, const RunReporter& report);
+                  CheckScope scope, const RunReporter& report, bool* spoolerStopped = nullptr);
 
 // What /check says of the model's installation: its driver, the printers on
-// that driver with their ports, and a printer of its name on another driver.
-void ReportInstalledState(Spooler& spooler, std::u16string_view model, const RunReporter& report);
+// that driver with their ports, and a printer of its name on another driver;
+// over lists that cannot be read, that this is unknown and why, never "not
+// installed". Answers the state read.
+EndState ReportInstalledState(Spooler& spooler, std::u16string_view model,
+                              const RunReporter& report);
 
 // Runs the installation workflow for the request, its check left out (the
 // caller reports the check with ReportChecks first), then names the printers it

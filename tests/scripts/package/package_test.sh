@@ -14,6 +14,7 @@ fail() { echo "FAIL [$msi]: $*"; failures=$((failures + 1)); }
 msi=all; "$src/scripts/package" --exe-dir "$exes" --out "$work/refused" 2>/dev/null && fail "packed a test build without --test"
 "$src/scripts/package" --test --exe-dir "$exes" --out "$work/plain" >/dev/null || exit 1
 "$src/scripts/package" --test --exe-dir "$exes" --out "$work/baked" --port IP_10.0.0.5 --default >/dev/null || exit 1
+"$src/scripts/package" --test --exe-dir "$exes" --out "$work/tcp" --port 'tcp:[::1]' >/dev/null || exit 1
 version=$(sed -nE 's/^project\(TarnDovEzuvar VERSION ([0-9.]+).*/\1/p' "$src/CMakeLists.txt")
 
 # msiinfo ends its rows with CR LF.
@@ -36,6 +37,10 @@ for model in "A4 Printer" "A3 Printer" "4In Printer"; do
         [ "$(prop "$msi" "${pair%%=*}")" = "${pair#*=}" ] || fail "property ${pair%%=*} is not '${pair#*=}'"
     done
     [ "$(prop "$plain" PORT)" = auto ] && [ -z "$(prop "$plain" DEFAULT)" ] || fail "plain package has baked defaults"
+    # Brackets reach the exe's /port unchanged: the property as given, put into the line as it is.
+    tcp=$work/tcp/TarnDovEzuvar-${model// /}-$version.msi
+    [ "$(prop "$tcp" PORT)" = "tcp:[::1]" ] || fail "PORT is not tcp:[::1]"
+    export_table "$tcp" CustomAction | grep -qF "/port \"[PORT]\"" || fail "the tcp package's command line differs"
     code=$(prop "$msi" UpgradeCode)
     [ "$code" = "$(prop "$plain" UpgradeCode)" ] || fail "upgrade code differs between builds"
     codes+=("$code")

@@ -218,5 +218,57 @@ TEST(MergeDetectedPortsTest, AddsMissingPortsInSortedPlaceAndSelectsTheFirstDete
     }
 }
 
+TEST(ChooseAutoPortTest, TakesOnlyThisModelsPrinter) {
+    using P = std::vector<UsbPrinter>;
+    const UsbPrinter ours{u"USB001", u"ZNW A4 Printer", {u"USB\\VID_1&PID_1"}};
+    const UsbPrinter byId{u"USB003", u"USB Printing Support", {u"USB\\VID_2", u"USBPRINT\\zNwA4"}};
+    const UsbPrinter plain{u"USB002", u"USB Printing Support", {u"USB\\VID_3&PID_3"}};
+    const std::vector<QueueOnPort> receiptOn2 = {{u"Receipt", u"EPSON TM-T20", u"USB002"},
+                                                 {u"A4 Printer", u"A4 Printer", u"USB003"}};
+    const std::vector<QueueOnPort> receiptOn1 = {{u"Receipt", u"EPSON TM-T20", u"usb001"}};
+    struct Case {
+        const char* what;
+        P printers;
+        std::vector<QueueOnPort> queues;
+        const char16_t* port;     // taken; null: none
+        const char16_t* refusal;  // a part of it
+    };
+    const Case cases[] = {
+        {"ours beside another maker's with its queue", P{plain, ours}, receiptOn2, u"USB001",
+         nullptr},
+        {"ours by a hardware ID, carrying our queue", P{byId}, receiptOn2, u"USB003", nullptr},
+        {"ours whatever queue it carries", P{ours}, receiptOn1, u"USB001", nullptr},
+        {"an unnamed printer with no other queue", P{plain}, {}, u"USB002", nullptr},
+        {"only another driver's printer", P{plain}, receiptOn2, nullptr,
+         u"no USB printer of this model was found: USB002: it carries the printer \"Receipt\""},
+        {"ours and an unnamed free one",
+         P{ours, plain},
+         {},
+         nullptr,
+         u"more than one USB printer may be this model's: USB001 (its device names ZNW); USB002"},
+        {"two of ours beside a skipped one", P{ours, byId, plain}, receiptOn2, nullptr,
+         u"names ZNW); skipped: USB002: it carries the printer \"Receipt\""},
+        {"none", P{}, {}, nullptr, u"no USB printer was found"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const AutoPortChoice choice = ChooseAutoPort(c.printers, c.queues, u"a4 printer");
+        EXPECT_EQ(choice.port, c.port ? std::optional<std::u16string>(c.port) : std::nullopt);
+        EXPECT_EQ(choice.lines.size(), c.printers.size());
+        if (c.refusal != nullptr) {
+            EXPECT_NE(choice.refusal.find(c.refusal), std::u16string::npos)
+                << std::string(choice.refusal.begin(), choice.refusal.end());
+        }
+    }
+    // What the detection reads of each device, every hardware ID of the list.
+    MemoryDeviceSetup setup;
+    setup.AddPrinter(u"USB\\P\\1", 1);
+    setup.devices[0].hardwareIds = std::u16string(u"USB\\VID_2\0USBPRINT\\ZNWA4", 24);
+    const std::vector<UsbPrinter> found = DetectUsbPrinters(setup);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].description, u"USB Printing Support");
+    EXPECT_THAT(found[0].hardwareIds, ElementsAre(u"USB\\VID_2", u"USBPRINT\\ZNWA4"));
+}
+
 }  // namespace
 }  // namespace tde

@@ -20,6 +20,7 @@ struct LineCase {
     const char16_t* port = u"";
     bool portAuto = false, makeDefault = false;
     const char16_t* log = u"";
+    bool portTcp = false;
 };
 
 constexpr RunMode I = RunMode::Install, U = RunMode::Uninstall, D = RunMode::Dialog,
@@ -67,7 +68,12 @@ const LineCase kLines[] = {
     {u"/uninstall /model \"A4 Printer\" /repair", D, u"/port, /default and /repair do not go"},
     {u"/ /model \"A4 Printer\"", D, u"Unexpected argument: /"},
     {u"/check /model \"a3 printer\"", RunMode::Check, nullptr, 1},
-    {u"/uninstall /check /model \"A4 Printer\"", D, u"/uninstall, /port and /default do not go"},
+    {u"/uninstall /check /model \"A4 Printer\"", D, u"/uninstall and /default do not go"},
+    {u"/quiet /model \"A4 Printer\" /port tcp:[::1]:9101", I, nullptr, 0, u"tcp:[::1]:9101", false,
+     false, u"", true},
+    {u"/check /model \"A4 Printer\" /port:TCP:till", RunMode::Check, nullptr, 0, u"TCP:till", false,
+     false, u"", true},
+    {u"/quiet /model \"A4 Printer\" /port tcp:10.0.0.256", D, u"Malformed network printer"},
 };
 
 TEST(CommandLineTest, TableOfCommandLines) {
@@ -89,8 +95,15 @@ TEST(CommandLineTest, TableOfCommandLines) {
             EXPECT_EQ(parsed.line.portAuto, c.portAuto);
             EXPECT_EQ(parsed.line.makeDefault, c.makeDefault);
             EXPECT_EQ(parsed.line.logPath, c.log);
+            EXPECT_EQ(parsed.line.portTcp, c.portTcp);
         }
     }
+}
+
+TEST(CommandLineTest, TheLogPathIsReadOffAnInvalidLine) {
+    EXPECT_EQ(LogPathOf(u"/quiet /bogus /LOG \"C:\\L\\a 4.log\" x"), u"C:\\L\\a 4.log");
+    EXPECT_EQ(LogPathOf(u"/quiet -log:x.log /log"), u"");
+    EXPECT_EQ(LogPathOf(u"/log /quiet"), u"");
 }
 
 TEST(CommandLineTest, TableOfRunEndsAndExitCodes) {

@@ -92,6 +92,26 @@ void Connection(QuietWorld& w, std::u16string driver, uint32_t refusal) {
 }
 
 constexpr char16_t kCheck[] = u"/check /model \"A4 Printer\"";
+constexpr char16_t kTcp[] = u"/quiet /model \"A4 Printer\" /port tcp:192.168.1.60";
+constexpr char16_t kTcpCheck[] = u"/check /model \"A4 Printer\" /port tcp:192.168.1.60";
+constexpr char16_t kAuto[] = u"/quiet /model \"A4 Printer\" /port auto";
+constexpr char16_t kLogged[] = u"/quiet /model \"A4 Printer\" /port USB001 /log C:\\Logs\\a4.log";
+
+// A network printer's port set up by hand, under `name`, printing RAW to `port`.
+void HandMade(QuietWorld& w, std::u16string_view name, uint32_t port) {
+    PortData1 data = TcpPortData({u"192.168.1.60", port});
+    std::copy(name.begin(), name.end(), data.sztPortName);
+    data.sztPortName[name.size()] = 0;
+    w.tcp.AddConfiguredPort(data);
+}
+
+// USB001 names the maker, USB002 carries another maker's queue.
+void TwoUsbPrinters(QuietWorld& w) {
+    w.devices.AddPrinter(u"USB\\VID_1\\1", 1);
+    w.devices.devices.back().description = u"ZNW A4 Printer";
+    w.devices.AddPrinter(u"USB\\VID_2\\2", 2);
+    w.spooler.queues.push_back({.name = u"Receipt", .port = u"USB002", .driver = u"EPSON"});
+}
 constexpr char16_t kRollback[] = u"/rollback /model \"A4 Printer\"";
 constexpr char16_t kUninstall[] = u"/uninstall /model \"A4 Printer\"";
 constexpr SpoolerOp kPackageDeletes = SpoolerOp::DeletePrinterDriverPackageW;
@@ -254,6 +274,76 @@ TEST(QuietRun, TableOfRuns) {
              w.spooler.FailCall(SpoolerOp::DeletePrinterDriverExW, kErrorPrinterDriverInUse);
          },
          1603, u"The spooler is not restarted: jobs are waiting on Other", 0},
+        {"tcp: the port made, SNMP off", kTcp, nullptr, 0, u"installed on IP_192.168.1.60", -1,
+         SpoolerOp::AddPrinterDriverExW, -1, -1,
+         [](W w) {
+             const PortData1* port = w.tcp.FindPort(u"IP_192.168.1.60");
+             EXPECT_TRUE(port && port->dwPortNumber == 9100 && port->dwSNMPEnabled == 0);
+         }},
+        {"tcp: a port made by hand under another name is reused", kTcp,
+         [](W w) { HandMade(w, u"Till printer", 9100); }, 0, u"installed on Till printer", -1,
+         SpoolerOp::AddPrinterDriverExW, -1, -1,
+         [](W w) { EXPECT_TRUE(w.tcp.FindPort(u"IP_192.168.1.60") == nullptr); }},
+        {"tcp: our name set up otherwise", kTcp, [](W w) { HandMade(w, u"IP_192.168.1.60", 9101); },
+         1603, u"the port IP_192.168.1.60 exists and does not print RAW to 192.168.1.60:9100", -1,
+         SpoolerOp::AddPrinterDriverExW, 0},
+        {"tcp: the monitor refuses with TRUE and a status", kTcp,
+         [](W w) {
+             w.tcp.refusals[u"AddPort"] = {true, true, kErrorAccessDenied};
+         },
+         1603, u"cannot be made: Windows answered error 5", -1, SpoolerOp::AddPrinterDriverExW, 0},
+        {"tcp: no answer is a warning only", kTcp,
+         [](W w) { w.probe.answer = {ProbeOutcome::TimedOut}; }, 0,
+         u"Warning: the printer at 192.168.1.60:9100 does not answer (no answer within 2"},
+        {"/uninstall leaves the port alone", kUninstall, [](W w) { ASSERT_EQ(w.Quiet(kTcp), 0u); },
+         0, u"A4 Printer removed", -1, SpoolerOp::AddPrinterDriverExW, -1, -1,
+         [](W w) { EXPECT_TRUE(w.tcp.FindPort(u"IP_192.168.1.60") != nullptr); }},
+        {"/check of a tcp: port makes none", kTcpCheck,
+         [](W w) {
+             w.probe.answer = {ProbeOutcome::UnknownName, 11001};
+         },
+         0, u"an install would make IP_192.168.1.60", -1, SpoolerOp::AddPrinterDriverExW, -1, -1,
+         [](W w) {
+             EXPECT_TRUE(w.tcp.FindPort(u"IP_192.168.1.60") == nullptr &&
+                         w.Said(u"the name cannot be resolved, error 11001"));
+         }},
+        {"/check of a tcp: port set up otherwise", kTcpCheck,
+         [](W w) { HandMade(w, u"IP_192.168.1.60", 9101); }, 1603, u"does not print RAW"},
+        {"/check, spooler stopped: the state unknown, not absent", kCheck, Stopped, 0,
+         u"is unknown: the spooler's lists cannot be read (error 1722)", -1,
+         SpoolerOp::AddPrinterDriverExW, -1, -1, [](W w) { EXPECT_TRUE(!w.Said(u"No driver")); }},
+        {"/check, the drivers' list refused", kCheck,
+         [](W w) { w.spooler.FailCall(SpoolerOp::EnumPrinterDriversW, kErrorAccessDenied, 0); },
+         1603, u"what is installed is unknown: the spooler's lists cannot be read (error 5)"},
+        {"/port auto: the maker's printer, the other skipped and named", kAuto, TwoUsbPrinters, 0,
+         u"installed on USB001", -1, SpoolerOp::AddPrinterDriverExW, -1, -1,
+         [](W w) {
+             EXPECT_TRUE(w.Said(u"USB002 is skipped: it carries the printer \"Receipt\""));
+         }},
+        {"/port auto: only another maker's printer", kAuto,
+         [](W w) {
+             TwoUsbPrinters(w);
+             w.devices.devices.erase(w.devices.devices.begin());
+         },
+         1603, u"no USB printer of this model was found: USB002", -1,
+         SpoolerOp::AddPrinterDriverExW, 0},
+        {"usage: auto is this model's printer", u"/?", nullptr, 0, u"auto for this model's USB"},
+        {"1639 appends to a /log it can read off the line",
+         u"/quiet /model \"A4 Printer\" /bogus /log C:\\Logs\\a4.log", nullptr, 1639,
+         u"Unknown switch", -1, SpoolerOp::AddPrinterDriverExW, -1, -1,
+         [](W w) { EXPECT_TRUE(w.host.logPath == u"C:\\Logs\\a4.log" && w.host.appended); }},
+        {"a missing /log folder is made for administrators", kLogged, nullptr, 0, u"installed", -1,
+         SpoolerOp::AddPrinterDriverExW, -1, -1,
+         [](W w) {
+             const MemoryStagingFiles::Node* folder = w.files.Find(u"C:\\Logs");
+             EXPECT_TRUE(folder && folder->directory && !folder->othersMayWrite &&
+                         w.host.logPath == u"C:\\Logs\\a4.log");
+         }},
+        {"a /log folder others may write is refused", kLogged,
+         [](W w) { w.files.AddFolder(u"C:\\Logs", u"Administrators", true); }, 0,
+         u"The log folder C:\\Logs is refused: its permissions let other users write", -1,
+         SpoolerOp::AddPrinterDriverExW, -1, -1,
+         [](W w) { EXPECT_TRUE(w.host.logPath == u"" && w.host.kept); }},
     };
     for (const RunRow& row : rows) {
         SCOPED_TRACE(row.what);

@@ -45,8 +45,10 @@ struct QuietWorld : WorkflowWorld {
     MemoryDeviceSetup devices;
     WorldFingerprints fingerprints{files};
     MemoryCreationMarks marks;
-    QuietPlatform quiet{host,  lock,  devices, fingerprints, marks,    spooler, services,
-                        shell, files, facts,   clock,        messages, checks};
+    MemoryTcpMonitor tcp{&spooler};
+    ScriptedProbe probe;
+    QuietPlatform quiet{host,  lock,  devices, fingerprints, marks,  spooler, services, shell,
+                        files, facts, clock,   messages,     checks, tcp,     probe};
 
     QuietWorld() {
         spooler.serviceRunning = [this] { return services.StateOf(u"Spooler") == kServiceRunning; };
