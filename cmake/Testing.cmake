@@ -73,8 +73,10 @@ function(tde_add_unit_test)
   set(target test_${T_NAME})
   add_executable(${target} ${T_SOURCES})
   # Tests may reach any header of the tree; the layers bind the product alone.
+  # Their shared helpers are included as "support/...".
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${target} PRIVATE ${T_LIBS} tde_test_support GTest::gtest GTest::gmock
+                                              GTest::gtest_main)
   # Cases build records with designated initializers naming only the fields they care about.
   if(NOT MSVC)
     target_compile_options(${target} PRIVATE -Wno-missing-field-initializers)
@@ -109,8 +111,10 @@ function(tde_add_wine_test)
   set(target wtest_${T_NAME})
   add_executable(${target} ${T_SOURCES})
   # Tests may reach any header of the tree; the layers bind the product alone.
+  # Their shared helpers are included as "support/...".
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${target} PRIVATE ${T_LIBS} tde_test_support GTest::gtest GTest::gmock
+                                              GTest::gtest_main)
   add_test(NAME wine.${T_NAME} COMMAND ${target} ${T_ARGS})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
@@ -163,8 +167,10 @@ function(tde_add_e2e_test)
   set(target e2e_${T_NAME})
   add_executable(${target} ${T_SOURCES})
   # Tests may reach any header of the tree; the layers bind the product alone.
+  # Their shared helpers are included as "support/...".
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${target} PRIVATE ${T_LIBS} tde_test_support GTest::gtest GTest::gmock
+                                              GTest::gtest_main)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/e2e)
   if(T_DEPENDS)
     add_dependencies(${target} ${T_DEPENDS})

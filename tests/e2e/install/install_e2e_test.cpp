@@ -10,7 +10,7 @@
 #include "install_checks.h"
 #include "installer_process.h"
 #include "screenshot.h"
-#include "spooler_fixtures_win32.h"
+#include "support/spooler_fixtures_win32.h"
 #include "text/text.h"
 #include "wine_child.h"
 
@@ -65,10 +65,6 @@ const uint32_t kQueueDeletionPauseMs = 200;
 
 std::wstring SystemProgram(const wchar_t* name) {
     return SystemFolder() + L"\\" + name;
-}
-
-std::string Utf8(const std::u16string& text) {
-    return Narrow(std::wstring(text.begin(), text.end()));
 }
 
 int MillisecondOfDay(const SYSTEMTIME& t) {
@@ -299,7 +295,7 @@ class InstallEndToEnd : public testing::Test {
         }
         EXPECT_LE(previous, MillisecondOfDay(run.enabledTime));
         std::vector<std::string> expected = {
-            "Start install", Utf8(EnglishTexts().GetText(u"tip.installdriversuccess"))};
+            "Start install", Narrow(EnglishTexts().GetText(u"tip.installdriversuccess"))};
         if (reported) {
             expected.push_back("The printer(" + Narrow(name) +
                                ") installed,try to modify the port(" + Narrow(s.port) + ")");
@@ -493,7 +489,7 @@ TEST_F(InstallEndToEnd, TheProtectedPrintPolicyStopsTheRunBeforeAnythingIsRemove
     const RunOutcome run = PressInstall(dialog, installer.Id());
     EXPECT_TRUE(run.ended);
     ASSERT_EQ(run.boxes.size(), 1u);
-    EXPECT_NE(run.boxes[0].find(Utf8(EnglishTexts().GetText(u"tip.check.protectedprint"))),
+    EXPECT_NE(run.boxes[0].find(Narrow(EnglishTexts().GetText(u"tip.check.protectedprint"))),
               std::string::npos)
         << run.boxes[0];
     EXPECT_EQ(QueuesUsingDriver(model.name), queues);

@@ -4,6 +4,7 @@
 // ever appear.
 #include "quiet/quiet_run.h"
 #include "installer_process.h"
+#include "support/text.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -182,9 +183,7 @@ std::wstring DefaultPrinter() {
     return GetDefaultPrinterW(name, &size) ? name : L"";
 }
 
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
+using tde::test::Narrow;
 
 const wchar_t* const kModels[] = {L"A4 Printer", L"A3 Printer", L"4In Printer"};
 

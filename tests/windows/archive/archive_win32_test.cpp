@@ -11,6 +11,7 @@
 
 #include "archive/archive.h"
 #include "archive/writer.h"
+#include "support/text.h"
 
 namespace tde {
 namespace {
@@ -21,13 +22,8 @@ std::wstring Env(const wchar_t* name) {
     return n > 0 && n < 1024 ? std::wstring(buffer, n) : std::wstring();
 }
 
-std::u16string U16(const std::wstring& text) {
-    return std::u16string(text.begin(), text.end());
-}
-
-std::wstring W(const std::u16string& text) {
-    return std::wstring(text.begin(), text.end());
-}
+using test::Utf16;
+using test::Wide;
 
 // A file's bytes through Win32; empty when it cannot be read.
 std::vector<uint8_t> ReadFileBytes(const std::wstring& path) {
@@ -127,8 +123,9 @@ TEST_F(ArchiveWin32Test, RegistersTheArchiveResourceOfTheModule) {
     RegisterOwnArchive();
     EXPECT_EQ(CUiResources::GetArchiveName(), u"membuffer");
     EXPECT_EQ(CUiResources::GetResourceSource(), ResourceSource::ArchiveInModule);
-    EXPECT_EQ(W(CUiResources::GetProgramFolder()), ModuleFolder(self));
-    EXPECT_EQ(W(CUiResources::GetResourceFolder()), ModuleFolder(self) + L"skin\\TarnDovEzuvar\\");
+    EXPECT_EQ(Wide(CUiResources::GetProgramFolder()), ModuleFolder(self));
+    EXPECT_EQ(Wide(CUiResources::GetResourceFolder()),
+              ModuleFolder(self) + L"skin\\TarnDovEzuvar\\");
     EXPECT_NE(CUiResources::GetArchiveHandle(), nullptr);
     EXPECT_TRUE(CUiResources::IsArchiveKeptOpen());
 }
@@ -175,7 +172,7 @@ TEST_F(ArchiveWin32Test, AModuleWithoutTheResourceFallsBackToTheResourceFolder) 
     EXPECT_EQ(CUiResources::GetArchiveHandle(), nullptr);
     const std::wstring skin = ModuleFolder(module) + L"skin\\";
     const std::wstring folder = skin + L"TarnDovEzuvar\\";
-    EXPECT_EQ(W(CUiResources::GetResourceFolder()), folder);
+    EXPECT_EQ(Wide(CUiResources::GetResourceFolder()), folder);
 
     std::vector<uint8_t> bytes;
     std::string error;
@@ -200,16 +197,16 @@ TEST_F(ArchiveWin32Test, ExtractsIntoAFolder) {
     RegisterOwnArchive();
     TempFolder folder;
     std::u16string dependent;
-    ASSERT_TRUE(
-        ExtractArchiveItem(u"driver\\pos\\Driver32\\ZNWA4UIV.dll", U16(folder.path()), dependent));
+    ASSERT_TRUE(ExtractArchiveItem(u"driver\\pos\\Driver32\\ZNWA4UIV.dll", Utf16(folder.path()),
+                                   dependent));
     EXPECT_EQ(dependent, u"ZNWA4UIV.dll");
     const std::vector<uint8_t> expected =
         ReadFileBytes(payload + L"driver\\pos\\Driver32\\ZNWA4UIV.dll");
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(ReadFileBytes(folder.path() + L"ZNWA4UIV.dll"), expected);
     // Extracting the same item again replaces the file.
-    ASSERT_TRUE(
-        ExtractArchiveItem(u"driver\\pos\\Driver32\\ZNWA4UIV.dll", U16(folder.path()), dependent));
+    ASSERT_TRUE(ExtractArchiveItem(u"driver\\pos\\Driver32\\ZNWA4UIV.dll", Utf16(folder.path()),
+                                   dependent));
     EXPECT_EQ(ReadFileBytes(folder.path() + L"ZNWA4UIV.dll"), expected);
 }
 
@@ -217,8 +214,8 @@ TEST_F(ArchiveWin32Test, TheFileNameTakesItsLetterCaseFromThePath) {
     RegisterOwnArchive();
     TempFolder folder;
     std::u16string dependent;
-    ASSERT_TRUE(
-        ExtractArchiveItem(u"DRIVER\\POS\\driver32\\znwa4uiv.DLL", U16(folder.path()), dependent));
+    ASSERT_TRUE(ExtractArchiveItem(u"DRIVER\\POS\\driver32\\znwa4uiv.DLL", Utf16(folder.path()),
+                                   dependent));
     WIN32_FIND_DATAW found;
     HANDLE find = FindFirstFileW((folder.path() + L"*.dll").c_str(), &found);
     ASSERT_NE(find, INVALID_HANDLE_VALUE);
@@ -233,7 +230,7 @@ TEST_F(ArchiveWin32Test, AMissingFolderFailsWithPathNotFound) {
     std::u16string dependent;
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(ExtractArchiveItem(u"driver\\pos\\Driver32\\ZNWA4UIV.dll",
-                                    U16(folder.path() + L"missing\\"), dependent));
+                                    Utf16(folder.path() + L"missing\\"), dependent));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
     EXPECT_EQ(dependent, u"ZNWA4UIV.dll");
 }
@@ -241,7 +238,7 @@ TEST_F(ArchiveWin32Test, AMissingFolderFailsWithPathNotFound) {
 TEST_F(ArchiveWin32Test, WriteBufferToFileReportsAReadOnlyFile) {
     TempFolder folder;
     const std::wstring file = folder.path() + L"locked.bin";
-    ASSERT_TRUE(WriteBufferToFile(U16(file), "first", 5));
+    ASSERT_TRUE(WriteBufferToFile(Utf16(file), "first", 5));
     ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
     HANDLE probe = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -251,7 +248,7 @@ TEST_F(ArchiveWin32Test, WriteBufferToFileReportsAReadOnlyFile) {
                         "which do not bind root)";
     }
     SetLastError(0xdeadbeef);
-    EXPECT_FALSE(WriteBufferToFile(U16(file), "second", 6));
+    EXPECT_FALSE(WriteBufferToFile(Utf16(file), "second", 6));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     const std::vector<uint8_t> left = ReadFileBytes(file);
     EXPECT_EQ(std::string(left.begin(), left.end()), "first");

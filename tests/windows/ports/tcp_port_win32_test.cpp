@@ -3,7 +3,7 @@
 // against listeners on 127.0.0.1.
 #include "ports/reachability.h"
 #include "ports/tcp_port.h"
-#include "spooler_fixtures_win32.h"
+#include "support/spooler_fixtures_win32.h"
 #include "tcp_monitor_path.h"
 
 #include <gtest/gtest.h>

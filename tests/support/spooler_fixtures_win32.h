@@ -3,7 +3,7 @@
 // the code under test, and put everything back however a test ends.
 #pragma once
 
-#include "test_support_win32.h"
+#include "support/test_support_win32.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "spooler_fixtures_win32.h"
+#include "support/spooler_fixtures_win32.h"
 
 #include <winspool.h>
 

@@ -2,14 +2,13 @@
 // planted files that are removed again however a test ends.
 #pragma once
 
+#include "support/text.h"
+
 #include <windows.h>
 
 #include <string>
 
 namespace tde::test {
-
-std::wstring Wide(const std::u16string& text);
-std::u16string Utf16(const std::wstring& text);
 
 // The Windows path (drive Z:) of a path of the build.
 std::wstring FromUnixPath(const char* path);
