@@ -12,7 +12,7 @@
 #include "screenshot.h"
 #include "support/spooler_fixtures_win32.h"
 #include "text/text.h"
-#include "wine_child.h"
+#include "support/wine_child.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

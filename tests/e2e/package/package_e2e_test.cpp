@@ -3,7 +3,7 @@
 // spooler holds, the installed files and the Apps & features entry.
 #include "installer_process.h"
 #include "support/spooler_fixtures_win32.h"
-#include "wine_child.h"
+#include "support/wine_child.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

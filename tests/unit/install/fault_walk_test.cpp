@@ -1,7 +1,7 @@
 // Every call a whole run makes to the spooler, the service manager, the staging
 // files and the shell fails in turn; each time the run must end cleanly and
 // show and log exactly what its failure table says.
-#include "workflow_fixture.h"
+#include "support/workflow_fixture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // The cases of a run most likely to hide a fault, on the in-memory fakes.
-#include "workflow_fixture.h"
+#include "support/workflow_fixture.h"
 #include "spooler/memory_spooler.h"
 
 #include <gmock/gmock.h>
