@@ -4,6 +4,7 @@
 // archive; TDE_PAYLOAD_DIR names the folder it was packed from.
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 
 #include "archive/archive.h"
 #include "archive/writer.h"
+#include "install/catalogue.h"
 #include "support/text.h"
 
 namespace tde {
@@ -268,14 +270,18 @@ struct PropertyHeader {
 };
 
 TEST_F(ArchiveWin32Test, TheStandInConfigurationModulesAnswerTheSpooler) {
-    struct Model {
-        const wchar_t* module;
-        short paper;
-    };
-    for (const Model& m : {Model{L"ZNWA4UIV.dll", DMPAPER_A4}, Model{L"ZNWA3UIV.dll", DMPAPER_A3},
-                           Model{L"ZNWA6UIV.dll", DMPAPER_USER}}) {
-        SCOPED_TRACE(testing::Message() << std::string(m.module, m.module + wcslen(m.module)));
-        const std::wstring path = payload + L"driver\\pos\\Driver32\\" + m.module;
+    // The paper each stand-in module is built for (resources/standin/build.sh).
+    const std::map<std::u16string, short> papers = {{u"ZNWA4UIV.dll", DMPAPER_A4},
+                                                    {u"ZNWA3UIV.dll", DMPAPER_A3},
+                                                    {u"ZNWA6UIV.dll", DMPAPER_USER}};
+    ModelCatalogue catalogue;
+    BuildModelCatalogue(catalogue);
+    for (size_t i = 0; i < catalogue.models.size(); ++i) {
+        const std::u16string& config = catalogue.models[i].configFile;
+        SCOPED_TRACE(test::Narrow(config));
+        const auto paper = papers.find(config);
+        ASSERT_NE(paper, papers.end()) << "no stand-in paper for this model";
+        const std::wstring path = payload + L"driver\\pos\\Driver32\\" + Wide(config);
         HMODULE module = LoadLibraryW(path.c_str());
         ASSERT_NE(module, nullptr) << GetLastError();
         using Sheets = LONG(WINAPI*)(void*, LPARAM);
@@ -287,10 +293,10 @@ TEST_F(ArchiveWin32Test, TheStandInConfigurationModulesAnswerTheSpooler) {
         ASSERT_NE(sheets, nullptr);
         ASSERT_NE(caps, nullptr);
 
-        wchar_t printer[] = L"A4 Printer";
+        std::wstring printer = Wide(catalogue.modelNames[i].displayName);
         PropertyHeader header = {};
         header.cbSize = sizeof(header);
-        header.pszPrinterName = printer;
+        header.pszPrinterName = printer.data();
         EXPECT_EQ(sheets(nullptr, reinterpret_cast<LPARAM>(&header)),
                   static_cast<LONG>(sizeof(DEVMODEW)));
         EXPECT_EQ(header.cbOut, sizeof(DEVMODEW));
@@ -298,15 +304,15 @@ TEST_F(ArchiveWin32Test, TheStandInConfigurationModulesAnswerTheSpooler) {
         header.pdmOut = &devmode;
         header.fMode = DM_OUT_BUFFER;
         EXPECT_EQ(sheets(nullptr, reinterpret_cast<LPARAM>(&header)), IDOK);
-        EXPECT_STREQ(devmode.dmDeviceName, L"A4 Printer");
+        EXPECT_EQ(std::wstring(devmode.dmDeviceName), printer);
         EXPECT_EQ(devmode.dmSize, sizeof(DEVMODEW));
-        EXPECT_EQ(devmode.dmPaperSize, m.paper);
+        EXPECT_EQ(devmode.dmPaperSize, paper->second);
         EXPECT_EQ(devmode.dmCopies, 1);
 
-        WORD papers[4] = {};
-        EXPECT_EQ(caps(nullptr, printer, DC_PAPERS, papers, nullptr), 1u);
-        EXPECT_EQ(papers[0], static_cast<WORD>(m.paper));
-        EXPECT_EQ(caps(nullptr, printer, DC_SIZE, nullptr, nullptr), sizeof(DEVMODEW));
+        WORD listed[4] = {};
+        EXPECT_EQ(caps(nullptr, printer.data(), DC_PAPERS, listed, nullptr), 1u);
+        EXPECT_EQ(listed[0], static_cast<WORD>(paper->second));
+        EXPECT_EQ(caps(nullptr, printer.data(), DC_SIZE, nullptr, nullptr), sizeof(DEVMODEW));
         FreeLibrary(module);
     }
 }
