@@ -13,6 +13,7 @@
 #include "archive/archive.h"
 #include "archive/writer.h"
 #include "install/catalogue.h"
+#include "support/document_property_header.h"
 #include "support/text.h"
 
 namespace tde {
@@ -256,19 +257,6 @@ TEST_F(ArchiveWin32Test, WriteBufferToFileReportsAReadOnlyFile) {
     EXPECT_EQ(std::string(left.begin(), left.end()), "first");
 }
 
-// The layout the spooler passes to a configuration module without a
-// property-sheet session.
-struct PropertyHeader {
-    WORD cbSize;
-    WORD Reserved;
-    HANDLE hPrinter;
-    LPWSTR pszPrinterName;
-    PDEVMODEW pdmIn;
-    PDEVMODEW pdmOut;
-    DWORD cbOut;
-    DWORD fMode;
-};
-
 TEST_F(ArchiveWin32Test, TheStandInConfigurationModulesAnswerTheSpooler) {
     // The paper each stand-in module is built for (resources/standin/build.sh).
     const std::map<std::u16string, short> papers = {{u"ZNWA4UIV.dll", DMPAPER_A4},
@@ -294,7 +282,7 @@ TEST_F(ArchiveWin32Test, TheStandInConfigurationModulesAnswerTheSpooler) {
         ASSERT_NE(caps, nullptr);
 
         std::wstring printer = Wide(catalogue.modelNames[i].displayName);
-        PropertyHeader header = {};
+        DocumentPropertyHeader header = {};
         header.cbSize = sizeof(header);
         header.pszPrinterName = printer.data();
         EXPECT_EQ(sheets(nullptr, reinterpret_cast<LPARAM>(&header)),
