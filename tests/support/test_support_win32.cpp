@@ -85,7 +85,7 @@ PlantedFile::PlantedFile(const std::wstring& source, const std::wstring& destina
 
 PlantedFile::~PlantedFile() {
     DeleteFileW(destination_.c_str());
-    DeleteFileW((destination_ + L".ran").c_str());
+    DeleteFileW((destination_ + L".calls").c_str());
 }
 
 }  // namespace tde::test
