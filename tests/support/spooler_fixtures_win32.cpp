@@ -147,6 +147,24 @@ bool RemoveQueue(const std::wstring& name) {
     return !Contains(ListedQueues(), name);
 }
 
+bool AddLocalQueue(Spooler& spooler, const std::u16string& name, const std::u16string& port,
+                   const std::u16string& driver, std::string* why) {
+    PrinterInfo2 record = {};
+    record.pPrinterName = name.c_str();
+    record.pPortName = port.c_str();
+    record.pDriverName = driver.c_str();
+    record.pPrintProcessor = u"WinPrint";
+    record.pDatatype = u"RAW";
+    record.Attributes = kPrinterAttributeLocal;
+    PrinterHandle printer = spooler.AddPrinterW(record);
+    if (printer == nullptr) {
+        *why = "AddPrinterW failed with " + std::to_string(spooler.LastError());
+        return false;
+    }
+    spooler.ClosePrinter(printer);
+    return true;
+}
+
 QueueCleanup::QueueCleanup(std::wstring name) : name_(std::move(name)) {
     RemoveQueue(name_);
 }
