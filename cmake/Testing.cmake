@@ -62,9 +62,62 @@ function(tde_windows_path out path)
   set(${out} "Z:${p}" PARENT_SCOPE)
 endfunction()
 
+# tde_gtest_suites(out SOURCES ...)
+# The GoogleTest suites the sources define, each as "Suite=filter": the filter
+# is "Suite.*" for a suite of TEST or TEST_F cases, and "Prefix/Suite.*" for
+# each instantiation of a TEST_P suite, joined by ":". Read from the sources at
+# configure time, because the Windows build cannot run its programs to list
+# them; an edited source makes CMake read them again. The native test
+# unit.<name>.wine_suites checks the scan against the program's own list.
+function(tde_gtest_suites out)
+  cmake_parse_arguments(S "" "" "SOURCES" ${ARGN})
+  set(ws "[ \t\r\n]*")
+  set(id "[A-Za-z_][A-Za-z0-9_]*")
+  set(suites "")
+  set(plain "")
+  set(instances "")
+  foreach(source IN LISTS S_SOURCES)
+    get_filename_component(path ${source} ABSOLUTE)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${path})
+    file(READ ${path} text)
+    string(REGEX MATCHALL "[^A-Za-z0-9_](TEST|TEST_F|TEST_P)\\(${ws}${id}" hits "${text}")
+    foreach(hit IN LISTS hits)
+      string(REGEX REPLACE ".*\\(${ws}" "" suite "${hit}")
+      list(APPEND suites ${suite})
+      if(NOT hit MATCHES "TEST_P")
+        list(APPEND plain ${suite})  # its cases are named Suite.Case
+      endif()
+    endforeach()
+    string(REGEX MATCHALL "INSTANTIATE_TEST_SUITE_P\\(${ws}${id}${ws},${ws}${id}" hits "${text}")
+    foreach(hit IN LISTS hits)
+      string(REGEX REPLACE ".*\\(${ws}(${id})${ws},${ws}(${id})" "\\2/\\1" instance "${hit}")
+      list(APPEND instances ${instance})
+    endforeach()
+  endforeach()
+  list(REMOVE_DUPLICATES suites)
+  set(result "")
+  foreach(suite IN LISTS suites)
+    set(patterns "")
+    if(suite IN_LIST plain)
+      list(APPEND patterns "${suite}.*")
+    endif()
+    foreach(instance IN LISTS instances)
+      if(instance MATCHES "^${suite}/(.*)$")
+        list(APPEND patterns "${CMAKE_MATCH_1}/${suite}.*")
+      endif()
+    endforeach()
+    list(JOIN patterns ":" filter)
+    if(filter)  # a TEST_P suite never instantiated has no cases
+      list(APPEND result "${suite}=${filter}")
+    endif()
+  endforeach()
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()
+
 # tde_add_unit_test(NAME n SOURCES ... [LIBS ...] [NATIVE_ONLY] [RESOURCE_LOCK r])
 # A GoogleTest program over portable code. It is built in both builds: natively
-# each test case is one CTest test; under Wine the program is one CTest test.
+# each test case is one CTest test; under Wine each suite is one CTest test,
+# wine.unit.<name>.<Suite> (one per case would start Wine once per case).
 function(tde_add_unit_test)
   cmake_parse_arguments(T "NATIVE_ONLY" "NAME;RESOURCE_LOCK;TIMEOUT" "SOURCES;LIBS" ${ARGN})
   if(T_NATIVE_ONLY AND CMAKE_CROSSCOMPILING)
@@ -73,8 +126,10 @@ function(tde_add_unit_test)
   set(target test_${T_NAME})
   add_executable(${target} ${T_SOURCES})
   # Tests may reach any header of the tree; the layers bind the product alone.
+  # Their shared helpers are included as "support/...".
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${target} PRIVATE ${T_LIBS} tde_test_support GTest::gtest GTest::gmock
+                                              GTest::gtest_main)
   # Cases build records with designated initializers naming only the fields they care about.
   if(NOT MSVC)
     target_compile_options(${target} PRIVATE -Wno-missing-field-initializers)
@@ -82,12 +137,18 @@ function(tde_add_unit_test)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  tde_gtest_suites(suites SOURCES ${T_SOURCES})
   if(CMAKE_CROSSCOMPILING)
-    add_test(NAME wine.unit.${T_NAME} COMMAND ${target})
-    set_tests_properties(wine.unit.${T_NAME} PROPERTIES LABELS "windows;unit" TIMEOUT ${T_TIMEOUT})
-    if(T_RESOURCE_LOCK)
-      set_tests_properties(wine.unit.${T_NAME} PROPERTIES RESOURCE_LOCK ${T_RESOURCE_LOCK})
-    endif()
+    foreach(entry IN LISTS suites)
+      string(REGEX REPLACE "=.*" "" suite "${entry}")
+      string(REGEX REPLACE "^[^=]*=" "" filter "${entry}")
+      set(test wine.unit.${T_NAME}.${suite})
+      add_test(NAME ${test} COMMAND ${target} --gtest_filter=${filter})
+      set_tests_properties(${test} PROPERTIES LABELS "windows;unit" TIMEOUT ${T_TIMEOUT})
+      if(T_RESOURCE_LOCK)
+        set_tests_properties(${test} PROPERTIES RESOURCE_LOCK ${T_RESOURCE_LOCK})
+      endif()
+    endforeach()
   else()
     set(props LABELS unit TIMEOUT ${T_TIMEOUT})
     if(T_RESOURCE_LOCK)
@@ -95,6 +156,17 @@ function(tde_add_unit_test)
     endif()
     gtest_discover_tests(${target} TEST_PREFIX "unit.${T_NAME}." DISCOVERY_MODE PRE_TEST
                          PROPERTIES ${props})
+    if(NOT T_NATIVE_ONLY)
+      # The suites the Windows build registers from the same scan must be the
+      # ones the program holds: a suite the scan missed would never run there.
+      string(REPLACE ";" "\n" listed "${suites}")
+      file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${target}.suites "${listed}\n")
+      add_test(NAME unit.${T_NAME}.wine_suites
+               COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${target}>
+                       -DSUITES=${CMAKE_CURRENT_BINARY_DIR}/${target}.suites
+                       -P ${PROJECT_SOURCE_DIR}/cmake/CheckGtestSuites.cmake)
+      set_tests_properties(unit.${T_NAME}.wine_suites PROPERTIES LABELS unit)
+    endif()
   endif()
 endfunction()
 
@@ -109,8 +181,10 @@ function(tde_add_wine_test)
   set(target wtest_${T_NAME})
   add_executable(${target} ${T_SOURCES})
   # Tests may reach any header of the tree; the layers bind the product alone.
+  # Their shared helpers are included as "support/...".
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${target} PRIVATE ${T_LIBS} tde_test_support GTest::gtest GTest::gmock
+                                              GTest::gtest_main)
   add_test(NAME wine.${T_NAME} COMMAND ${target} ${T_ARGS})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
@@ -163,8 +237,10 @@ function(tde_add_e2e_test)
   set(target e2e_${T_NAME})
   add_executable(${target} ${T_SOURCES})
   # Tests may reach any header of the tree; the layers bind the product alone.
+  # Their shared helpers are included as "support/...".
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${target} PRIVATE ${T_LIBS} tde_test_support GTest::gtest GTest::gmock
+                                              GTest::gtest_main)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/e2e)
   if(T_DEPENDS)
     add_dependencies(${target} ${T_DEPENDS})

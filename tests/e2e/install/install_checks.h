@@ -5,6 +5,8 @@
 // themselves can be shown to catch a wrong state.
 #pragma once
 
+#include "support/text.h"
+
 #include <shlobj.h>
 #include <windows.h>
 #include <winspool.h>
@@ -19,23 +21,8 @@ namespace tde::e2e {
 
 using Problems = std::vector<std::string>;
 
-inline std::string Narrow(const std::wstring& text) {
-    int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                     nullptr, 0, nullptr, nullptr);
-    std::string out(length, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), length,
-                        nullptr, nullptr);
-    return out;
-}
-
-inline std::wstring WideFromUtf8(const std::string& text) {
-    int length =
-        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(length, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(),
-                        length);
-    return out;
-}
+using test::Narrow;
+using test::WideFromUtf8;
 
 inline bool SameText(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;

@@ -7,12 +7,13 @@
 // the three models and then the first again over its earlier installation, and
 // prints how long each run took, split by the log's timestamps.
 #include "app/resource_ids.h"
+#include "install/catalogue.h"
 #include "install_checks.h"
 #include "installer_process.h"
 #include "screenshot.h"
-#include "spooler_fixtures_win32.h"
+#include "support/spooler_fixtures_win32.h"
 #include "text/text.h"
-#include "wine_child.h"
+#include "support/wine_child.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -29,35 +30,28 @@ namespace {
 
 struct Model {
     int index;  // in the model combo box
-    const wchar_t* name;
+    std::wstring name;
     DriverFiles files;
 };
 
 // The catalogue's models as an installation registers them; the dependent
 // files are the configuration and driver modules, the help file and the GPD.
-const Model kModels[] = {
-    {0,
-     L"A4 Printer",
-     {L"ZNWA4UNIV.dll",
-      L"ZNWA4UIV.dll",
-      L"ZNWA4V.gpd",
-      L"znwa4.hlp",
-      {L"ZNWA4UIV.dll", L"ZNWA4UNIV.dll", L"znwa4.hlp", L"ZNWA4V.gpd"}}},
-    {1,
-     L"A3 Printer",
-     {L"ZNWA3UNIV.dll",
-      L"ZNWA3UIV.dll",
-      L"ZNWA3V.gpd",
-      L"znwa3.hlp",
-      {L"ZNWA3UIV.dll", L"ZNWA3UNIV.dll", L"znwa3.hlp", L"ZNWA3V.gpd"}}},
-    {2,
-     L"4In Printer",
-     {L"ZNWA6UNIV.dll",
-      L"ZNWA6UIV.dll",
-      L"ZNWA6V.gpd",
-      L"znwa6.hlp",
-      {L"ZNWA6UIV.dll", L"ZNWA6UNIV.dll", L"znwa6.hlp", L"ZNWA6V.gpd"}}},
-};
+const std::vector<Model> kModels = [] {
+    ModelCatalogue catalogue;
+    BuildModelCatalogue(catalogue);
+    std::vector<Model> models;
+    for (size_t i = 0; i < catalogue.models.size(); ++i) {
+        const PrinterModel& m = catalogue.models[i];
+        const std::wstring gpd = test::Wide(catalogue.modelNames[i].dataFile);
+        const std::wstring config = test::Wide(m.configFile);
+        const std::wstring driver = test::Wide(m.driverFile);
+        const std::wstring help = test::Wide(m.helpFile);
+        models.push_back({int(i),
+                          test::Wide(catalogue.modelNames[i].displayName),
+                          {driver, config, gpd, help, {config, driver, help, gpd}}});
+    }
+    return models;
+}();
 
 // A second queue on the first model's driver, which a later run must delete.
 const wchar_t kExtraQueue[] = L"A4 Printer (second queue)";
@@ -65,10 +59,6 @@ const uint32_t kQueueDeletionPauseMs = 200;
 
 std::wstring SystemProgram(const wchar_t* name) {
     return SystemFolder() + L"\\" + name;
-}
-
-std::string Utf8(const std::u16string& text) {
-    return Narrow(std::wstring(text.begin(), text.end()));
 }
 
 int MillisecondOfDay(const SYSTEMTIME& t) {
@@ -299,7 +289,7 @@ class InstallEndToEnd : public testing::Test {
         }
         EXPECT_LE(previous, MillisecondOfDay(run.enabledTime));
         std::vector<std::string> expected = {
-            "Start install", Utf8(EnglishTexts().GetText(u"tip.installdriversuccess"))};
+            "Start install", Narrow(EnglishTexts().GetText(u"tip.installdriversuccess"))};
         if (reported) {
             expected.push_back("The printer(" + Narrow(name) +
                                ") installed,try to modify the port(" + Narrow(s.port) + ")");
@@ -432,6 +422,7 @@ TEST_F(InstallEndToEnd, InstallsEachModel) {
         {kModels[1], L"COM2:", false, L"install-a3.bmp", 700},
         {kModels[2], L"LPT3:", true, L"install-4in.bmp"},
     };
+    ASSERT_EQ(std::size(scenarios), kModels.size()) << "a scenario for each model of the catalogue";
     for (const Scenario& s : scenarios) {
         InstallAndCheck(s);
         if (HasFatalFailure()) {
@@ -469,7 +460,7 @@ TEST_F(InstallEndToEnd, AQueueOfTheModelsNameOnAnotherDriverMovesToThePort) {
     test::RemoveQueue(model.name);
     ASSERT_TRUE(AddQueue(model.name, other.name, L"LPT2:")) << GetLastError();
     // Ticked, yet the default stays: only a queue the run creates becomes the default.
-    InstallAndCheck({model, L"COM4:", true, L"install-a3-moved.bmp", 0, other.name});
+    InstallAndCheck({model, L"COM4:", true, L"install-a3-moved.bmp", 0, other.name.c_str()});
 }
 
 // With the Protected Print policy on, Install shows why it cannot work and
@@ -493,7 +484,7 @@ TEST_F(InstallEndToEnd, TheProtectedPrintPolicyStopsTheRunBeforeAnythingIsRemove
     const RunOutcome run = PressInstall(dialog, installer.Id());
     EXPECT_TRUE(run.ended);
     ASSERT_EQ(run.boxes.size(), 1u);
-    EXPECT_NE(run.boxes[0].find(Utf8(EnglishTexts().GetText(u"tip.check.protectedprint"))),
+    EXPECT_NE(run.boxes[0].find(Narrow(EnglishTexts().GetText(u"tip.check.protectedprint"))),
               std::string::npos)
         << run.boxes[0];
     EXPECT_EQ(QueuesUsingDriver(model.name), queues);

@@ -2,8 +2,8 @@
 // codes through GetExitCodeProcess (wine itself keeps only 8 bits), what the
 // spooler holds, the installed files and the Apps & features entry.
 #include "installer_process.h"
-#include "spooler_fixtures_win32.h"
-#include "wine_child.h"
+#include "support/spooler_fixtures_win32.h"
+#include "support/wine_child.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -2,14 +2,17 @@
 // exit code (GetExitCodeProcess; wine itself keeps only 8 bits), what the
 // spooler holds afterwards, the kept log, and that no window and no rundll32
 // ever appear.
+#include "install/catalogue.h"
 #include "quiet/quiet_run.h"
 #include "installer_process.h"
+#include "support/text.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <tlhelp32.h>
 #include <winspool.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -182,11 +185,18 @@ std::wstring DefaultPrinter() {
     return GetDefaultPrinterW(name, &size) ? name : L"";
 }
 
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
+using tde::test::Narrow;
 
-const wchar_t* const kModels[] = {L"A4 Printer", L"A3 Printer", L"4In Printer"};
+// The catalogue's models, in combo box order.
+const std::vector<std::wstring> kModels = [] {
+    tde::ModelCatalogue catalogue;
+    tde::BuildModelCatalogue(catalogue);
+    std::vector<std::wstring> names;
+    for (const tde::ModelName& model : catalogue.modelNames) {
+        names.push_back(tde::test::Wide(model.displayName));
+    }
+    return names;
+}();
 
 // Writes the bytes over the file's own.
 bool Overwrite(const std::wstring& path, const std::string& bytes) {
@@ -322,12 +332,13 @@ TEST(QuietE2E, InstallsEachModelAndUninstallsTwice) {
     const wchar_t* const ports[] = {L"lpt1:", L"COM2:", L"FILE:"};
     const wchar_t* const spooled[] = {L"LPT1:", L"COM2:", L"FILE:"};
     const std::wstring logPath = TempFile(L"tde quiet install.log");
-    for (int m = 0; m < 3; ++m) {
+    for (size_t m = 0; m < kModels.size(); ++m) {
         SCOPED_TRACE(Narrow(kModels[m]));
         DeleteFileW(logPath.c_str());
-        const Outcome outcome =
-            RunInstaller(std::wstring(L"/QUIET /model \"") + kModels[m] + L"\" -port=" + ports[m] +
-                         L" /default /log \"" + logPath + L"\"");
+        const wchar_t* const port = ports[m % std::size(ports)];
+        const wchar_t* const spooledPort = spooled[m % std::size(spooled)];
+        const Outcome outcome = RunInstaller(L"/QUIET /model \"" + kModels[m] + L"\" -port=" +
+                                             port + L" /default /log \"" + logPath + L"\"");
         EXPECT_EQ(outcome.exitCode, 0u) << outcome.output;
         EXPECT_EQ(outcome.windowsSeen, 0);
         EXPECT_EQ(outcome.rundll32Seen, 0);
@@ -336,7 +347,7 @@ TEST(QuietE2E, InstallsEachModelAndUninstallsTwice) {
         for (const Queue& queue : Queues()) {
             if (queue.name == kModels[m]) {
                 found = true;
-                EXPECT_EQ(queue.port, spooled[m]);
+                EXPECT_EQ(queue.port, spooledPort);
                 EXPECT_EQ(queue.driver, kModels[m]);
             }
         }
@@ -345,7 +356,7 @@ TEST(QuietE2E, InstallsEachModelAndUninstallsTwice) {
         // The log outlives the run and holds the workflow's lines and the result.
         const std::string log = ReadFileText(logPath);
         EXPECT_NE(log.find("] [Info] Start install"), std::string::npos) << log;
-        EXPECT_NE(log.find("installed on " + Narrow(spooled[m])), std::string::npos) << log;
+        EXPECT_NE(log.find("installed on " + Narrow(spooledPort)), std::string::npos) << log;
     }
     DeleteFileW(logPath.c_str());
     // Again over the earlier installation, on another port: the queue moves, and says so.
@@ -377,7 +388,7 @@ TEST(QuietE2E, InstallsEachModelAndUninstallsTwice) {
     EXPECT_NE(cleared.output.find("nothing to roll back"), std::string::npos) << cleared.output;
 
     for (int round = 0; round < 2; ++round) {
-        for (const wchar_t* model : kModels) {
+        for (const std::wstring& model : kModels) {
             SCOPED_TRACE(Narrow(model) + " round " + std::to_string(round));
             const Outcome outcome =
                 RunInstaller(std::wstring(L"/uninstall /model \"") + model + L"\"");

@@ -4,6 +4,7 @@
 // expected texts are read from the shipped language files.
 #include "app/resource_ids.h"
 #include "installer_process.h"
+#include "support/text.h"
 #include "text/text.h"
 #include "version.h"
 
@@ -22,8 +23,7 @@ namespace tde {
 namespace {
 
 std::u16string TextOf(HWND window) {
-    std::wstring text = e2e::TextOf(window);
-    return std::u16string(text.begin(), text.end());
+    return test::Utf16(e2e::TextOf(window));
 }
 
 // The texts of a shipped language file, loaded as the program loads them.

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/zip_crypto.h"
-#include "archive_test_util.h"
+#include "support/archive_test_util.h"
 
 namespace tde {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "archive/archive.h"
 #include "archive/names.h"
-#include "archive_test_util.h"
+#include "support/archive_test_util.h"
 #include "base/utf8.h"
 #include "process_util.h"
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/archive.h"
-#include "archive_test_util.h"
+#include "support/archive_test_util.h"
 
 namespace tde {
 namespace {

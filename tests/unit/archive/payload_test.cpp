@@ -8,7 +8,7 @@
 #include "install/catalogue.h"
 #include "archive/archive.h"
 #include "archive/names.h"
-#include "archive_test_util.h"
+#include "support/archive_test_util.h"
 #include "base/utf8.h"
 #include "process_util.h"
 
@@ -105,11 +105,12 @@ TEST_F(PayloadArchiveTest, TheDriverFilesAreWhatTheyClaim) {
     EXPECT_NE(inf.find("Class=Printer"), std::string::npos);
     EXPECT_NE(inf.find("Needs=UNIDRV.OEM"), std::string::npos);
     EXPECT_NE(inf.find("ZNW=\"ZNW\""), std::string::npos);
-    for (const char* model : {"\"A4 Printer\"", "\"A3 Printer\"", "\"4In Printer\""}) {
-        EXPECT_NE(inf.find(model), std::string::npos) << model;
-    }
-    for (const char16_t* gpd :
-         {u"driver/pos/ZNWA4V.gpd", u"driver/pos/ZNWA3V.gpd", u"driver/pos/ZNWA6V.gpd"}) {
+    ModelCatalogue catalogue;
+    BuildModelCatalogue(catalogue);
+    for (const ModelName& model : catalogue.modelNames) {
+        const std::string quoted = "\"" + Utf16ToUtf8(model.displayName) + "\"";
+        EXPECT_NE(inf.find(quoted), std::string::npos) << quoted;
+        const std::u16string gpd = u"driver/pos/" + model.dataFile;
         ASSERT_EQ(archive.ReadItem(gpd, data), ArchiveStatus::Ok);
         const std::string text(data.begin(), data.end());
         EXPECT_EQ(text.rfind("*%", 0), 0u) << Utf16ToUtf8(gpd);  // a GPD comment first

@@ -7,7 +7,7 @@
 
 #include "archive/archive.h"
 #include "archive/platform.h"
-#include "archive_test_util.h"
+#include "support/archive_test_util.h"
 
 namespace tde {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "archive/archive.h"
 #include "archive/writer.h"
-#include "archive_test_util.h"
+#include "support/archive_test_util.h"
 #include "process_util.h"
 
 namespace tde {

@@ -1,13 +1,15 @@
 // Every call a whole run makes to the spooler, the service manager, the staging
 // files and the shell fails in turn; each time the run must end cleanly and
 // show and log exactly what its failure table says.
-#include "workflow_fixture.h"
+#include "support/op_names.h"
+#include "support/workflow_fixture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <map>
+#include <sstream>
 
 namespace tde::test {
 namespace {
@@ -31,6 +33,27 @@ struct Expected {
     bool earlierInstallationGone = true;   // "Shop A4" deleted and the old package removed
     bool earlierInstallationKept = false;  // its queues and driver untouched
 };
+
+// The planned failure in words: "DeletePrinter (spooler), call 2, fails with 1234".
+std::string Describe(const Target& t) {
+    std::ostringstream text;
+    switch (t.kind) {
+        case Kind::Spooler:
+            text << NameOf(static_cast<SpoolerOp>(t.op)) << " (spooler), call ";
+            break;
+        case Kind::Service:
+            text << NameOf(static_cast<ServiceOp>(t.op)) << " (service manager), call ";
+            break;
+        case Kind::File:
+            text << NameOf(static_cast<FileOp>(t.op)) << " (staging files), call ";
+            break;
+        case Kind::Process:
+            text << "the shell's process start ";
+            break;
+    }
+    text << t.onCall << ", fails with " << kFault;
+    return text.str();
+}
 
 void Prepare(WorkflowWorld& world, const Target* fault) {
     world.AddEarlierInstallation();
@@ -237,8 +260,7 @@ TEST(FaultWalk, EveryCallOfARunFailsInTurnAndTheRunEndsAsItsFailureTableSays) {
 
     size_t checks = 0;
     for (const Target& target : targets) {
-        SCOPED_TRACE(testing::Message() << "kind " << int(target.kind) << " op " << target.op
-                                        << " call " << target.onCall);
+        SCOPED_TRACE(Describe(target));
         WorkflowWorld world;
         Prepare(world, &target);
         world.Run();
@@ -321,7 +343,8 @@ TEST(FaultWalk, ThePackageRouteAfterARefusedRegistration) {
          int32_t(0x80004001)},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << "op " << int(row.op) << " call " << row.onCall);
+        SCOPED_TRACE(testing::Message() << NameOf(row.op) << " (spooler), call " << row.onCall
+                                        << ", fails with " << row.error);
         WorkflowWorld world;
         world.AddEarlierInstallation();
         world.spooler.FailCall(row.op, row.error, row.onCall);

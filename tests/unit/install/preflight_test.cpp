@@ -4,7 +4,7 @@
 #include "archive/writer.h"
 #include "base/fault_plan.h"
 #include "spooler/memory_spooler.h"
-#include "workflow_fixture.h"
+#include "support/workflow_fixture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // The installed-driver and printer queries over the in-memory spooler.
 #include "install/install.h"
 #include "spooler/memory_spooler.h"
+#include "support/text.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,9 +15,9 @@ namespace tde {
 
 // Readable failures for entry lists.
 void PrintTo(const SpoolerEntry& entry, std::ostream* out) {
-    auto narrow = [](const std::u16string& s) { return std::string(s.begin(), s.end()); };
-    *out << "{" << narrow(entry.printerName) << ", " << narrow(entry.driverName) << ", "
-         << narrow(entry.infPath) << "}";
+    using test::Narrow;
+    *out << "{" << Narrow(entry.printerName) << ", " << Narrow(entry.driverName) << ", "
+         << Narrow(entry.infPath) << "}";
 }
 bool operator==(const SpoolerEntry& a, const SpoolerEntry& b) {
     return a.printerName == b.printerName && a.driverName == b.driverName && a.infPath == b.infPath;

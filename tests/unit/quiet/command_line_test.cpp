@@ -2,15 +2,14 @@
 #include "quiet/exit_code.h"
 
 #include "install/catalogue.h"
+#include "support/text.h"
 
 #include <gtest/gtest.h>
 
 namespace tde {
 namespace {
 
-std::string Narrow(const std::u16string& text) {
-    return std::string(text.begin(), text.end());  // the texts here are ASCII
-}
+using test::Narrow;
 
 struct LineCase {
     const char16_t* arguments;

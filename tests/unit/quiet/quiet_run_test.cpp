@@ -1,7 +1,7 @@
 // Whole quiet runs over the in-memory machine: from the command line through
 // the lock, the check, the port, the test for an installation already whole,
 // the workflow or removal and the end state to the exit code.
-#include "quiet_world.h"
+#include "support/quiet_world.h"
 #include "spooler/memory_spooler.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // Removing a model from a spooler in memory, and what the end check then says.
-#include "quiet_world.h"
+#include "support/quiet_world.h"
 #include "base/fault_plan.h"
 #include "spooler/memory_spooler.h"
 

@@ -4,7 +4,7 @@
 
 #include "archive/archive.h"
 #include "archive/platform.h"
-#include "../archive/archive_test_util.h"
+#include "support/archive_test_util.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

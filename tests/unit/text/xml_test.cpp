@@ -2,6 +2,8 @@
 // and what a failed or element-less document leaves behind.
 #include "text/text.h"
 
+#include "support/text.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,9 +12,7 @@
 namespace tde {
 namespace {
 
-std::u16string U16(std::string_view ascii) {
-    return std::u16string(ascii.begin(), ascii.end());
-}
+using test::U16;
 
 std::vector<uint8_t> Bytes(std::string_view text) {
     return std::vector<uint8_t>(text.begin(), text.end());

@@ -4,6 +4,7 @@
 // archive; TDE_PAYLOAD_DIR names the folder it was packed from.
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,9 @@
 
 #include "archive/archive.h"
 #include "archive/writer.h"
+#include "install/catalogue.h"
+#include "support/document_property_header.h"
+#include "support/text.h"
 
 namespace tde {
 namespace {
@@ -21,13 +25,8 @@ std::wstring Env(const wchar_t* name) {
     return n > 0 && n < 1024 ? std::wstring(buffer, n) : std::wstring();
 }
 
-std::u16string U16(const std::wstring& text) {
-    return std::u16string(text.begin(), text.end());
-}
-
-std::wstring W(const std::u16string& text) {
-    return std::wstring(text.begin(), text.end());
-}
+using test::Utf16;
+using test::Wide;
 
 // A file's bytes through Win32; empty when it cannot be read.
 std::vector<uint8_t> ReadFileBytes(const std::wstring& path) {
@@ -127,8 +126,9 @@ TEST_F(ArchiveWin32Test, RegistersTheArchiveResourceOfTheModule) {
     RegisterOwnArchive();
     EXPECT_EQ(CUiResources::GetArchiveName(), u"membuffer");
     EXPECT_EQ(CUiResources::GetResourceSource(), ResourceSource::ArchiveInModule);
-    EXPECT_EQ(W(CUiResources::GetProgramFolder()), ModuleFolder(self));
-    EXPECT_EQ(W(CUiResources::GetResourceFolder()), ModuleFolder(self) + L"skin\\TarnDovEzuvar\\");
+    EXPECT_EQ(Wide(CUiResources::GetProgramFolder()), ModuleFolder(self));
+    EXPECT_EQ(Wide(CUiResources::GetResourceFolder()),
+              ModuleFolder(self) + L"skin\\TarnDovEzuvar\\");
     EXPECT_NE(CUiResources::GetArchiveHandle(), nullptr);
     EXPECT_TRUE(CUiResources::IsArchiveKeptOpen());
 }
@@ -175,7 +175,7 @@ TEST_F(ArchiveWin32Test, AModuleWithoutTheResourceFallsBackToTheResourceFolder) 
     EXPECT_EQ(CUiResources::GetArchiveHandle(), nullptr);
     const std::wstring skin = ModuleFolder(module) + L"skin\\";
     const std::wstring folder = skin + L"TarnDovEzuvar\\";
-    EXPECT_EQ(W(CUiResources::GetResourceFolder()), folder);
+    EXPECT_EQ(Wide(CUiResources::GetResourceFolder()), folder);
 
     std::vector<uint8_t> bytes;
     std::string error;
@@ -200,16 +200,16 @@ TEST_F(ArchiveWin32Test, ExtractsIntoAFolder) {
     RegisterOwnArchive();
     TempFolder folder;
     std::u16string dependent;
-    ASSERT_TRUE(
-        ExtractArchiveItem(u"driver\\pos\\Driver32\\ZNWA4UIV.dll", U16(folder.path()), dependent));
+    ASSERT_TRUE(ExtractArchiveItem(u"driver\\pos\\Driver32\\ZNWA4UIV.dll", Utf16(folder.path()),
+                                   dependent));
     EXPECT_EQ(dependent, u"ZNWA4UIV.dll");
     const std::vector<uint8_t> expected =
         ReadFileBytes(payload + L"driver\\pos\\Driver32\\ZNWA4UIV.dll");
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(ReadFileBytes(folder.path() + L"ZNWA4UIV.dll"), expected);
     // Extracting the same item again replaces the file.
-    ASSERT_TRUE(
-        ExtractArchiveItem(u"driver\\pos\\Driver32\\ZNWA4UIV.dll", U16(folder.path()), dependent));
+    ASSERT_TRUE(ExtractArchiveItem(u"driver\\pos\\Driver32\\ZNWA4UIV.dll", Utf16(folder.path()),
+                                   dependent));
     EXPECT_EQ(ReadFileBytes(folder.path() + L"ZNWA4UIV.dll"), expected);
 }
 
@@ -217,8 +217,8 @@ TEST_F(ArchiveWin32Test, TheFileNameTakesItsLetterCaseFromThePath) {
     RegisterOwnArchive();
     TempFolder folder;
     std::u16string dependent;
-    ASSERT_TRUE(
-        ExtractArchiveItem(u"DRIVER\\POS\\driver32\\znwa4uiv.DLL", U16(folder.path()), dependent));
+    ASSERT_TRUE(ExtractArchiveItem(u"DRIVER\\POS\\driver32\\znwa4uiv.DLL", Utf16(folder.path()),
+                                   dependent));
     WIN32_FIND_DATAW found;
     HANDLE find = FindFirstFileW((folder.path() + L"*.dll").c_str(), &found);
     ASSERT_NE(find, INVALID_HANDLE_VALUE);
@@ -233,7 +233,7 @@ TEST_F(ArchiveWin32Test, AMissingFolderFailsWithPathNotFound) {
     std::u16string dependent;
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(ExtractArchiveItem(u"driver\\pos\\Driver32\\ZNWA4UIV.dll",
-                                    U16(folder.path() + L"missing\\"), dependent));
+                                    Utf16(folder.path() + L"missing\\"), dependent));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
     EXPECT_EQ(dependent, u"ZNWA4UIV.dll");
 }
@@ -241,7 +241,7 @@ TEST_F(ArchiveWin32Test, AMissingFolderFailsWithPathNotFound) {
 TEST_F(ArchiveWin32Test, WriteBufferToFileReportsAReadOnlyFile) {
     TempFolder folder;
     const std::wstring file = folder.path() + L"locked.bin";
-    ASSERT_TRUE(WriteBufferToFile(U16(file), "first", 5));
+    ASSERT_TRUE(WriteBufferToFile(Utf16(file), "first", 5));
     ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
     HANDLE probe = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -251,34 +251,25 @@ TEST_F(ArchiveWin32Test, WriteBufferToFileReportsAReadOnlyFile) {
                         "which do not bind root)";
     }
     SetLastError(0xdeadbeef);
-    EXPECT_FALSE(WriteBufferToFile(U16(file), "second", 6));
+    EXPECT_FALSE(WriteBufferToFile(Utf16(file), "second", 6));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     const std::vector<uint8_t> left = ReadFileBytes(file);
     EXPECT_EQ(std::string(left.begin(), left.end()), "first");
 }
 
-// The layout the spooler passes to a configuration module without a
-// property-sheet session.
-struct PropertyHeader {
-    WORD cbSize;
-    WORD Reserved;
-    HANDLE hPrinter;
-    LPWSTR pszPrinterName;
-    PDEVMODEW pdmIn;
-    PDEVMODEW pdmOut;
-    DWORD cbOut;
-    DWORD fMode;
-};
-
 TEST_F(ArchiveWin32Test, TheStandInConfigurationModulesAnswerTheSpooler) {
-    struct Model {
-        const wchar_t* module;
-        short paper;
-    };
-    for (const Model& m : {Model{L"ZNWA4UIV.dll", DMPAPER_A4}, Model{L"ZNWA3UIV.dll", DMPAPER_A3},
-                           Model{L"ZNWA6UIV.dll", DMPAPER_USER}}) {
-        SCOPED_TRACE(testing::Message() << std::string(m.module, m.module + wcslen(m.module)));
-        const std::wstring path = payload + L"driver\\pos\\Driver32\\" + m.module;
+    // The paper each stand-in module is built for (resources/standin/build.sh).
+    const std::map<std::u16string, short> papers = {{u"ZNWA4UIV.dll", DMPAPER_A4},
+                                                    {u"ZNWA3UIV.dll", DMPAPER_A3},
+                                                    {u"ZNWA6UIV.dll", DMPAPER_USER}};
+    ModelCatalogue catalogue;
+    BuildModelCatalogue(catalogue);
+    for (size_t i = 0; i < catalogue.models.size(); ++i) {
+        const std::u16string& config = catalogue.models[i].configFile;
+        SCOPED_TRACE(test::Narrow(config));
+        const auto paper = papers.find(config);
+        ASSERT_NE(paper, papers.end()) << "no stand-in paper for this model";
+        const std::wstring path = payload + L"driver\\pos\\Driver32\\" + Wide(config);
         HMODULE module = LoadLibraryW(path.c_str());
         ASSERT_NE(module, nullptr) << GetLastError();
         using Sheets = LONG(WINAPI*)(void*, LPARAM);
@@ -290,10 +281,10 @@ TEST_F(ArchiveWin32Test, TheStandInConfigurationModulesAnswerTheSpooler) {
         ASSERT_NE(sheets, nullptr);
         ASSERT_NE(caps, nullptr);
 
-        wchar_t printer[] = L"A4 Printer";
-        PropertyHeader header = {};
+        std::wstring printer = Wide(catalogue.modelNames[i].displayName);
+        DocumentPropertyHeader header = {};
         header.cbSize = sizeof(header);
-        header.pszPrinterName = printer;
+        header.pszPrinterName = printer.data();
         EXPECT_EQ(sheets(nullptr, reinterpret_cast<LPARAM>(&header)),
                   static_cast<LONG>(sizeof(DEVMODEW)));
         EXPECT_EQ(header.cbOut, sizeof(DEVMODEW));
@@ -301,15 +292,15 @@ TEST_F(ArchiveWin32Test, TheStandInConfigurationModulesAnswerTheSpooler) {
         header.pdmOut = &devmode;
         header.fMode = DM_OUT_BUFFER;
         EXPECT_EQ(sheets(nullptr, reinterpret_cast<LPARAM>(&header)), IDOK);
-        EXPECT_STREQ(devmode.dmDeviceName, L"A4 Printer");
+        EXPECT_EQ(std::wstring(devmode.dmDeviceName), printer);
         EXPECT_EQ(devmode.dmSize, sizeof(DEVMODEW));
-        EXPECT_EQ(devmode.dmPaperSize, m.paper);
+        EXPECT_EQ(devmode.dmPaperSize, paper->second);
         EXPECT_EQ(devmode.dmCopies, 1);
 
-        WORD papers[4] = {};
-        EXPECT_EQ(caps(nullptr, printer, DC_PAPERS, papers, nullptr), 1u);
-        EXPECT_EQ(papers[0], static_cast<WORD>(m.paper));
-        EXPECT_EQ(caps(nullptr, printer, DC_SIZE, nullptr, nullptr), sizeof(DEVMODEW));
+        WORD listed[4] = {};
+        EXPECT_EQ(caps(nullptr, printer.data(), DC_PAPERS, listed, nullptr), 1u);
+        EXPECT_EQ(listed[0], static_cast<WORD>(paper->second));
+        EXPECT_EQ(caps(nullptr, printer.data(), DC_SIZE, nullptr, nullptr), sizeof(DEVMODEW));
         FreeLibrary(module);
     }
 }

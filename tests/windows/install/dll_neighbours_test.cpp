@@ -4,6 +4,7 @@
 #include "spooler/spooler.h"
 
 #include "base/win32.h"
+#include "support/spooler_fixtures_win32.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -21,14 +22,6 @@ namespace {
 const wchar_t kDriver[] = L"TDE Neighbour Driver";
 const wchar_t kQueue[] = L"TDE Neighbour Queue";
 
-std::wstring DriverDirectory() {
-    wchar_t path[MAX_PATH] = {};
-    DWORD needed = 0;
-    GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<BYTE*>(path), sizeof path,
-                               &needed);
-    return path;
-}
-
 void Remove() {
     HANDLE printer = nullptr;
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
@@ -42,7 +35,7 @@ void Remove() {
 TEST(DllNeighbours, TheConfigurationModuleLoadsWithItsNeighbourUnderTheRestriction) {
     ASSERT_TRUE(RestrictDllSearchToSystemFolder());
     Remove();
-    const std::wstring directory = DriverDirectory();
+    const std::wstring directory = test::DriverDirectory();
     const std::wstring source = TDE_NEIGHBOUR_DIR;
     for (const wchar_t* file : {L"tdenbcfg.dll", L"tdenbdep.dll"}) {
         ASSERT_TRUE(
@@ -63,16 +56,10 @@ TEST(DllNeighbours, TheConfigurationModuleLoadsWithItsNeighbourUnderTheRestricti
 
     // Through the installer's own spooler boundary, as the run creates queues.
     std::unique_ptr<Spooler> spooler = CreateWin32Spooler();
-    PrinterInfo2 record = {};
-    record.pPrinterName = u"TDE Neighbour Queue";
-    record.pPortName = u"LPT1:";
-    record.pDriverName = u"TDE Neighbour Driver";
-    record.pPrintProcessor = u"WinPrint";
-    record.pDatatype = u"RAW";
-    record.Attributes = kPrinterAttributeLocal;
-    PrinterHandle printer = spooler->AddPrinterW(record);
-    ASSERT_NE(printer, nullptr) << spooler->LastError();
-    spooler->ClosePrinter(printer);
+    std::string why;
+    ASSERT_TRUE(test::AddLocalQueue(*spooler, u"TDE Neighbour Queue", u"LPT1:",
+                                    u"TDE Neighbour Driver", &why))
+        << why;
 
     // The spooler asks the configuration module for the DEVMODE size.
     LONG size =

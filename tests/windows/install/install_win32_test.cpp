@@ -5,7 +5,7 @@
 #include "base/collation.h"
 #include "spooler/memory_spooler.h"
 #include "install/install.h"
-#include "spooler_fixtures_win32.h"
+#include "support/spooler_fixtures_win32.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

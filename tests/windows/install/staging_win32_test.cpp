@@ -4,6 +4,7 @@
 #include "archive/writer.h"
 #include "install/staging.h"
 #include "install/staging_win32.h"
+#include "support/text.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -21,9 +22,7 @@ std::wstring TempRoot() {
     return std::wstring(temp) + L"tde_staging_" + std::to_wstring(GetCurrentProcessId());
 }
 
-std::u16string U16(const std::wstring& text) {
-    return std::u16string(text.begin(), text.end());
-}
+using test::Utf16;
 
 bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -43,13 +42,13 @@ class StagingOnDisk : public testing::Test {
         root_ = TempRoot();
         outside_ = root_ + L"_outside";
         Win32StagingFiles cleaner;
-        RemoveDirectoryTree(cleaner, false, U16(root_));
-        RemoveDirectoryTree(cleaner, false, U16(outside_));
+        RemoveDirectoryTree(cleaner, false, Utf16(root_));
+        RemoveDirectoryTree(cleaner, false, Utf16(outside_));
     }
     void TearDown() override {
         Win32StagingFiles cleaner;
-        RemoveDirectoryTree(cleaner, false, U16(root_));
-        RemoveDirectoryTree(cleaner, false, U16(outside_));
+        RemoveDirectoryTree(cleaner, false, Utf16(root_));
+        RemoveDirectoryTree(cleaner, false, Utf16(outside_));
         CUiResources::ResetAll();
     }
     Win32StagingFiles files_;
@@ -60,20 +59,20 @@ TEST_F(StagingOnDisk, CreatesTheChainChecksItAndRemovesItAgain) {
     const std::wstring staging = root_ + L"\\ZNWDriver\\DovEzuvar\\";
     PrinterModel model;
     model.stagingSubfolders = {u"IA64", u"Driver64", u"Driver32", u"ARM64"};
-    StagingCreation creation = CreateStagingFolders(files_, U16(staging), model);
+    StagingCreation creation = CreateStagingFolders(files_, Utf16(staging), model);
     ASSERT_TRUE(creation.created) << std::string(creation.failedPath.begin(),
                                                  creation.failedPath.end());
     EXPECT_TRUE(Exists(staging + L"ARM64"));
     // Made by this process: trusted; the rest as it is.
-    EXPECT_EQ(files_.CheckFolder(U16(root_ + L"\\ZNWDriver")), FolderTrust::Trusted);
-    EXPECT_EQ(files_.CheckFolder(U16(root_ + L"\\nothing")), FolderTrust::Absent);
+    EXPECT_EQ(files_.CheckFolder(Utf16(root_ + L"\\ZNWDriver")), FolderTrust::Trusted);
+    EXPECT_EQ(files_.CheckFolder(Utf16(root_ + L"\\nothing")), FolderTrust::Absent);
     WriteFile(staging + L"Driver32\\a.dll", "a");
-    EXPECT_EQ(files_.CheckFolder(U16(staging + L"Driver32\\a.dll")), FolderTrust::NotAFolder);
-    EXPECT_TRUE(files_.IsDirectory(U16(staging + L"ARM64")));  // empty: "." and ".." count
-    EXPECT_FALSE(files_.IsDirectory(U16(staging + L"Driver32\\a.dll")));
+    EXPECT_EQ(files_.CheckFolder(Utf16(staging + L"Driver32\\a.dll")), FolderTrust::NotAFolder);
+    EXPECT_TRUE(files_.IsDirectory(Utf16(staging + L"ARM64")));  // empty: "." and ".." count
+    EXPECT_FALSE(files_.IsDirectory(Utf16(staging + L"Driver32\\a.dll")));
 
     // Again over what exists: tolerated; then "." pieces and a relative path.
-    EXPECT_TRUE(CreateStagingFolders(files_, U16(staging), model).created);
+    EXPECT_TRUE(CreateStagingFolders(files_, Utf16(staging), model).created);
     std::string narrowRoot(root_.begin(), root_.end());
     EXPECT_EQ(CreateDirectoryPath(files_, narrowRoot + "\\.\\dot\\B\\"), 1);
     EXPECT_TRUE(Exists(root_ + L"\\dot\\B"));
@@ -85,11 +84,11 @@ TEST_F(StagingOnDisk, CreatesTheChainChecksItAndRemovesItAgain) {
     SetCurrentDirectoryW(cwd);
     EXPECT_TRUE(Exists(root_ + L"\\rel\\sub"));
 
-    EXPECT_TRUE(RemoveDirectoryTree(files_, false, U16(staging)));
+    EXPECT_TRUE(RemoveDirectoryTree(files_, false, Utf16(staging)));
     EXPECT_FALSE(Exists(staging));
     EXPECT_TRUE(Exists(root_ + L"\\ZNWDriver"));
     // Gone already: nothing found, the last removal fails quietly.
-    EXPECT_FALSE(RemoveDirectoryTree(files_, false, U16(staging)));
+    EXPECT_FALSE(RemoveDirectoryTree(files_, false, Utf16(staging)));
 }
 
 TEST_F(StagingOnDisk, ALinkInTheTreeIsRemovedAsALinkWhereWineCanMakeOne) {
@@ -99,14 +98,14 @@ TEST_F(StagingOnDisk, ALinkInTheTreeIsRemovedAsALinkWhereWineCanMakeOne) {
     const std::wstring link = root_ + L"\\link";
     SetLastError(0);
     BOOL made = CreateSymbolicLinkW(link.c_str(), outside_.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
-    if (!made || !files_.IsLink(U16(link))) {
+    if (!made || !files_.IsLink(Utf16(link))) {
         // Wine 8: the call answers TRUE and makes nothing; junctions fail with 50.
         // The guard is then shown on the in-memory tree only (native tests).
         GTEST_SKIP() << "no link could be made here (CreateSymbolicLinkW " << made << ", error "
                      << GetLastError() << ")";
     }
-    EXPECT_EQ(files_.CheckFolder(U16(link)), FolderTrust::Link);
-    EXPECT_TRUE(RemoveDirectoryTree(files_, false, U16(root_)));
+    EXPECT_EQ(files_.CheckFolder(Utf16(link)), FolderTrust::Link);
+    EXPECT_TRUE(RemoveDirectoryTree(files_, false, Utf16(root_)));
     EXPECT_TRUE(Exists(outside_ + L"\\kept.txt"));
 }
 
@@ -119,7 +118,7 @@ TEST_F(StagingOnDisk, AFolderAnotherUserOwnsIsRefusedWhereWineKeepsTheOwner) {
     ASSERT_TRUE(CreateWellKnownSid(WinBuiltinUsersSid, nullptr, sid, &size));
     DWORD set = SetNamedSecurityInfoW(const_cast<wchar_t*>(parent.c_str()), SE_FILE_OBJECT,
                                       OWNER_SECURITY_INFORMATION, sid, nullptr, nullptr, nullptr);
-    if (set != ERROR_SUCCESS || files_.CheckFolder(U16(parent)) == FolderTrust::Trusted) {
+    if (set != ERROR_SUCCESS || files_.CheckFolder(Utf16(parent)) == FolderTrust::Trusted) {
         PSID owner = nullptr;
         PSECURITY_DESCRIPTOR descriptor = nullptr;
         char* text = nullptr;
@@ -135,12 +134,13 @@ TEST_F(StagingOnDisk, AFolderAnotherUserOwnsIsRefusedWhereWineKeepsTheOwner) {
         GTEST_SKIP() << "the owner could not be handed to Users here (set " << set
                      << ", owner reads " << shown << ")";
     }
-    EXPECT_EQ(files_.CheckFolder(U16(parent)), FolderTrust::ForeignOwner);
+    EXPECT_EQ(files_.CheckFolder(Utf16(parent)), FolderTrust::ForeignOwner);
     PrinterModel model;
-    StagingCreation creation = CreateStagingFolders(files_, U16(parent + L"\\DovEzuvar\\"), model);
+    StagingCreation creation =
+        CreateStagingFolders(files_, Utf16(parent + L"\\DovEzuvar\\"), model);
     EXPECT_FALSE(creation.created);
     EXPECT_TRUE(creation.refused);
-    EXPECT_EQ(creation.failedPath, U16(parent));
+    EXPECT_EQ(creation.failedPath, Utf16(parent));
     EXPECT_FALSE(Exists(parent + L"\\DovEzuvar"));
 }
 
@@ -192,7 +192,7 @@ TEST_F(StagingOnDisk, ExtractionFailuresLeaveADefiniteError) {
     CUiResources::SetResourceSource(ResourceSource::ArchiveInModule);
     CUiResources::RegisterArchiveImage(
         archive.bytes.data(), static_cast<uint32_t>(archive.bytes.size()), kArchivePassword);
-    const std::u16string folder = U16(root_ + L"\\");
+    const std::u16string folder = Utf16(root_ + L"\\");
     struct Case {
         const char16_t* item;
         std::u16string folder;
@@ -217,7 +217,7 @@ TEST_F(StagingOnDisk, ExtractionFailuresLeaveADefiniteError) {
     }
     EXPECT_TRUE(Exists(root_ + L"\\good.gpd"));
     WriteFile(root_ + L"\\abc", "abc");
-    EXPECT_EQ(FileSha256(U16(root_ + L"\\abc")),
+    EXPECT_EQ(FileSha256(Utf16(root_ + L"\\abc")),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 

@@ -4,7 +4,7 @@
 #include "log/log.h"
 #include "log/log_file_win32.h"
 
-#include "../wine_child.h"
+#include "support/wine_child.h"
 
 #include <gtest/gtest.h>
 

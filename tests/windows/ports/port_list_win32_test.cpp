@@ -3,7 +3,7 @@
 #include "base/collation.h"
 #include "spooler/memory_spooler.h"
 #include "ports/ports.h"
-#include "spooler_fixtures_win32.h"
+#include "support/spooler_fixtures_win32.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -3,7 +3,7 @@
 // against listeners on 127.0.0.1.
 #include "ports/reachability.h"
 #include "ports/tcp_port.h"
-#include "spooler_fixtures_win32.h"
+#include "support/spooler_fixtures_win32.h"
 #include "tcp_monitor_path.h"
 
 #include <gtest/gtest.h>
@@ -95,16 +95,9 @@ TEST_F(TcpPortWin32Test, MakesTheRawPortAQueueTakesAndASecondRunReuses) {
     std::string why;
     ASSERT_TRUE(driver.Install(&why)) << why;
     test::QueueCleanup queue{L"TDE TCP Test Printer"};
-    PrinterInfo2 record = {};
-    record.pPrinterName = u"TDE TCP Test Printer";
-    record.pPortName = u"IP_127.0.0.1";
-    record.pDriverName = u"TDE TCP Test Printer";
-    record.pPrintProcessor = u"WinPrint";
-    record.pDatatype = u"RAW";
-    record.Attributes = kPrinterAttributeLocal;
-    PrinterHandle printer = spooler->AddPrinterW(record);
-    ASSERT_NE(printer, nullptr) << spooler->LastError();
-    spooler->ClosePrinter(printer);
+    ASSERT_TRUE(test::AddLocalQueue(*spooler, u"TDE TCP Test Printer", u"IP_127.0.0.1",
+                                    u"TDE TCP Test Printer", &why))
+        << why;
 
     TcpPortResult again = MakeOrReuseTcpPort(*spooler, *xcv, {u"127.0.0.1", 9100});
     EXPECT_EQ(again.outcome, TcpPortOutcome::Reused);

@@ -10,7 +10,7 @@
 // 7 without KB2533623), which Wine always has.
 #include "base/win32.h"
 #include "spooler/spooler.h"
-#include "test_support_win32.h"
+#include "support/test_support_win32.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

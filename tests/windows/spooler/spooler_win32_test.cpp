@@ -47,7 +47,7 @@
 // clang-format on
 #include "base/win32.h"
 #include "spooler/spooler.h"
-#include "spooler_fixtures_win32.h"
+#include "support/spooler_fixtures_win32.h"
 
 #include <gtest/gtest.h>
 #include <winspool.h>

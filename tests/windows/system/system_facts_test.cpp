@@ -3,7 +3,7 @@
 // Windows version setting.
 #include "system/system.h"
 
-#include "../wine_child.h"
+#include "support/wine_child.h"
 
 #include <gtest/gtest.h>
 

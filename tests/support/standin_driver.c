@@ -1,23 +1,20 @@
-/* A stand-in printer driver for the spooler tests under Wine: just enough of a
- * driver's configuration module that the spooler can create a queue for it.
- * Wine loads it while adding a printer and asks it for the default DEVMODEW. */
-#include <windows.h>
+/* A stand-in printer driver for the tests under Wine: just enough of a driver's
+ * configuration module that the spooler can create a queue for it. Wine loads
+ * it while adding a printer and asks it for the default DEVMODEW.
+ * Built with TDE_STANDIN_NEEDS_NEIGHBOUR it imports a neighbour DLL, so the
+ * spooler can load it only when its own folder is searched for imports. */
+#include "document_property_header.h"
 
-/* The header the spooler passes when it wants a DEVMODEW without a property sheet. */
-typedef struct {
-    WORD cbSize;
-    WORD Reserved;
-    HANDLE hPrinter;
-    LPWSTR pszPrinterName;
-    PDEVMODEW pdmIn;
-    PDEVMODEW pdmOut;
-    DWORD cbOut;
-    DWORD fMode;
-} DocumentPropertyHeader;
+#ifdef TDE_STANDIN_NEEDS_NEIGHBOUR
+__declspec(dllimport) int WINAPI TdeNeighbourValue(void);
+#define NEIGHBOUR_MISSING() (TdeNeighbourValue() != 42)
+#else
+#define NEIGHBOUR_MISSING() 0
+#endif
 
 LONG WINAPI DrvDocumentPropertySheets(void* sheetInfo, LPARAM lParam) {
     DocumentPropertyHeader* header = (DocumentPropertyHeader*)lParam;
-    if (sheetInfo != NULL || header == NULL) {
+    if (sheetInfo != NULL || header == NULL || NEIGHBOUR_MISSING()) {
         return -1; /* no property sheets in a test driver */
     }
     if (header->fMode == 0 || header->pdmOut == NULL) {

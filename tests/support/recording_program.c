@@ -1,5 +1,6 @@
-/* Stands in for a system program the installer starts (certutil, rundll32):
- * it does nothing but append one line to "<its own path>.calls" and exit 0.
+/* Stands in for a system program the installer starts (certutil, rundll32), or
+ * one planted where the installer must never look for one: it does nothing but
+ * append one line to "<its own path>.calls" and exit 0.
  * The line, in UTF-8: local time "YYYY-MM-DD HH:MM:SS.mmm", a tab, the show
  * command it was started with (-1 when none was given), a tab, its working
  * folder, a tab, and its command line exactly as it received it. With TDE_RECORDING_DELAY_MS set it

@@ -4,7 +4,7 @@
 // is stopped.
 #pragma once
 
-#include "../install/workflow_fixture.h"
+#include "support/workflow_fixture.h"
 #include "quiet/run.h"
 
 #include <zlib.h>

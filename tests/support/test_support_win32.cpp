@@ -1,16 +1,8 @@
-#include "test_support_win32.h"
+#include "support/test_support_win32.h"
 
-#include "fixture_paths.h"
+#include "support/fixture_paths.h"
 
 namespace tde::test {
-
-std::wstring Wide(const std::u16string& text) {
-    return std::wstring(reinterpret_cast<const wchar_t*>(text.c_str()), text.size());
-}
-
-std::u16string Utf16(const std::wstring& text) {
-    return std::u16string(reinterpret_cast<const char16_t*>(text.c_str()), text.size());
-}
 
 std::wstring FromUnixPath(const char* path) {
     std::wstring result = L"Z:";
@@ -93,7 +85,7 @@ PlantedFile::PlantedFile(const std::wstring& source, const std::wstring& destina
 
 PlantedFile::~PlantedFile() {
     DeleteFileW(destination_.c_str());
-    DeleteFileW((destination_ + L".ran").c_str());
+    DeleteFileW((destination_ + L".calls").c_str());
 }
 
 }  // namespace tde::test

@@ -1,4 +1,4 @@
-#include "spooler_fixtures_win32.h"
+#include "support/spooler_fixtures_win32.h"
 
 #include <winspool.h>
 
@@ -145,6 +145,24 @@ bool RemoveQueue(const std::wstring& name) {
         DeleteValue(HKEY_CURRENT_USER, kPrinterPortsKey, name);
     }
     return !Contains(ListedQueues(), name);
+}
+
+bool AddLocalQueue(Spooler& spooler, const std::u16string& name, const std::u16string& port,
+                   const std::u16string& driver, std::string* why) {
+    PrinterInfo2 record = {};
+    record.pPrinterName = name.c_str();
+    record.pPortName = port.c_str();
+    record.pDriverName = driver.c_str();
+    record.pPrintProcessor = u"WinPrint";
+    record.pDatatype = u"RAW";
+    record.Attributes = kPrinterAttributeLocal;
+    PrinterHandle printer = spooler.AddPrinterW(record);
+    if (printer == nullptr) {
+        *why = "AddPrinterW failed with " + std::to_string(spooler.LastError());
+        return false;
+    }
+    spooler.ClosePrinter(printer);
+    return true;
 }
 
 QueueCleanup::QueueCleanup(std::wstring name) : name_(std::move(name)) {

@@ -3,7 +3,8 @@
 // the code under test, and put everything back however a test ends.
 #pragma once
 
-#include "test_support_win32.h"
+#include "spooler/spooler.h"
+#include "support/test_support_win32.h"
 
 #include <windows.h>
 
@@ -27,6 +28,11 @@ std::wstring DefaultPrinter();
 // cannot open (Wine keeps one created without a datatype), from the registry
 // the spooler keeps its queues in. True when it is no longer listed.
 bool RemoveQueue(const std::wstring& name);
+
+// Creates a local queue through the program's own spooler boundary, as a run
+// does: raw data through WinPrint. False with the spooler's error in `why`.
+bool AddLocalQueue(Spooler& spooler, const std::u16string& name, const std::u16string& port,
+                   const std::u16string& driver, std::string* why);
 
 // Removes the named queue when the scope ends, if it is there.
 class QueueCleanup {

@@ -2,18 +2,17 @@
 // planted files that are removed again however a test ends.
 #pragma once
 
+#include "support/text.h"
+
 #include <windows.h>
 
 #include <string>
 
 namespace tde::test {
 
-std::wstring Wide(const std::u16string& text);
-std::u16string Utf16(const std::wstring& text);
-
 // The Windows path (drive Z:) of a path of the build.
 std::wstring FromUnixPath(const char* path);
-// The stand-in printer driver module and the planted-program stand-in.
+// The stand-in printer driver module and the recording program, to plant.
 std::wstring TestDriverModule();
 std::wstring PlantedProgram();
 // The folder of a path, without the trailing backslash.
@@ -50,7 +49,7 @@ class CurrentFolder {
 };
 
 // A copy of `source` at `destination`, removed at the end together with the
-// mark a planted program leaves ("<destination>.ran").
+// record a planted recording program leaves ("<destination>.calls").
 class PlantedFile {
   public:
     PlantedFile(const std::wstring& source, const std::wstring& destination);
@@ -58,7 +57,7 @@ class PlantedFile {
     PlantedFile(const PlantedFile&) = delete;
     PlantedFile& operator=(const PlantedFile&) = delete;
     bool placed() const { return placed_; }
-    bool Ran() const { return FileExists(destination_ + L".ran"); }
+    bool Ran() const { return FileExists(destination_ + L".calls"); }
     const std::wstring& path() const { return destination_; }
 
   private:

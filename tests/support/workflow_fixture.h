@@ -7,18 +7,11 @@
 #include "spooler/memory_spooler.h"
 #include "install/install.h"
 #include "install/memory_staging_files.h"
+#include "support/text.h"
 
 #include <string>
 
 namespace tde::test {
-
-inline std::string Narrow(std::u16string_view text) {
-    std::string out;
-    for (char16_t c : text) {
-        out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    }
-    return out;
-}
 
 class FakeMessages final : public SystemMessages {
   public:
