@@ -91,12 +91,6 @@ PortData1 TcpPortData(const TcpAddress& address) {
     return data;
 }
 
-std::optional<std::u16string> FindTcpPort(Spooler& spooler, XcvChannel& xcv,
-                                          const TcpAddress& address, uint32_t* listError) {
-    *listError = 0;
-    return FindListed(ListPorts(spooler, listError), xcv, address);
-}
-
 std::optional<TcpPortResult> LookUpTcpPort(Spooler& spooler, XcvChannel& xcv,
                                            const TcpAddress& address) {
     uint32_t listError = 0;

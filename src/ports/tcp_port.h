@@ -98,14 +98,10 @@ struct TcpPortResult {
     uint32_t error = 0;       // when Refused
 };
 
-// The first port of the Standard TCP/IP monitor, in the spooler's order, whose
-// configuration (GetConfigInfo) prints RAW to the same host and port number,
-// whatever its name. A port whose configuration cannot be read is passed over.
-// `listError` is set when the spooler's port list cannot be read.
-std::optional<std::u16string> FindTcpPort(Spooler& spooler, XcvChannel& xcv,
-                                          const TcpAddress& address, uint32_t* listError);
-
-// What MakeOrReuseTcpPort would find, making nothing: Reused, NameTaken or
+// What MakeOrReuseTcpPort would find, making nothing: Reused (the first port of
+// the Standard TCP/IP monitor, in the spooler's order, whose configuration
+// (GetConfigInfo) prints RAW to the same host and port number, whatever its
+// name; a port whose configuration cannot be read is passed over), NameTaken, or
 // Refused (the port list unreadable); nothing when it would make the port.
 std::optional<TcpPortResult> LookUpTcpPort(Spooler& spooler, XcvChannel& xcv,
                                            const TcpAddress& address);

@@ -7,8 +7,9 @@
 // flipped. The two programs take turns in a shuffled order. Prints each run,
 // each program's median and what each left of the shop's queues.
 //   upgrade_probe RUNS NEW.exe OLD.exe
+#include "support/shop_queues_win32.h"
+
 #include <windows.h>
-#include <winspool.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -17,6 +18,8 @@
 #include <vector>
 
 namespace {
+
+using namespace tde::test;
 
 const wchar_t kInstall[] = L"/quiet /model \"A4 Printer\" /port LPT1:";
 
@@ -51,97 +54,11 @@ DWORD Run(const std::wstring& exe, const std::wstring& arguments, double* ms = n
     return code;
 }
 
-// The queue's comment; "(no queue)" when it cannot be opened.
-std::wstring CommentOf(const wchar_t* name) {
-    HANDLE printer = nullptr;
-    if (!OpenPrinterW(const_cast<wchar_t*>(name), &printer, nullptr)) {
-        return L"(no queue)";
-    }
-    DWORD needed = 0;
-    GetPrinterW(printer, 2, nullptr, 0, &needed);
-    std::vector<BYTE> buffer(needed + 1);
-    std::wstring comment;
-    if (GetPrinterW(printer, 2, buffer.data(), needed, &needed)) {
-        const wchar_t* text = reinterpret_cast<PRINTER_INFO_2W*>(buffer.data())->pComment;
-        comment = text != nullptr ? text : L"";
-    }
-    ClosePrinter(printer);
-    return comment;
-}
-
-bool SetComment(const wchar_t* name, const wchar_t* comment) {
-    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-    HANDLE printer = nullptr;
-    if (!OpenPrinterW(const_cast<wchar_t*>(name), &printer, &defaults)) {
-        return false;
-    }
-    DWORD needed = 0;
-    GetPrinterW(printer, 2, nullptr, 0, &needed);
-    std::vector<BYTE> buffer(needed + 1);
-    bool set = GetPrinterW(printer, 2, buffer.data(), needed, &needed);
-    if (set) {
-        auto* record = reinterpret_cast<PRINTER_INFO_2W*>(buffer.data());
-        record->pComment = const_cast<wchar_t*>(comment);
-        record->pSecurityDescriptor = nullptr;
-        set = SetPrinterW(printer, 2, buffer.data(), 0);
-    }
-    ClosePrinter(printer);
-    return set;
-}
-
-bool AddLabels() {
-    PRINTER_INFO_2W labels = {};
-    labels.pPrinterName = const_cast<wchar_t*>(L"Labels");
-    labels.pPortName = const_cast<wchar_t*>(L"LPT2:");
-    labels.pDriverName = const_cast<wchar_t*>(L"A4 Printer");
-    labels.pPrintProcessor = const_cast<wchar_t*>(L"WinPrint");
-    labels.pDatatype = const_cast<wchar_t*>(L"RAW");
-    labels.pComment = const_cast<wchar_t*>(L"labels");
-    labels.Attributes = PRINTER_ATTRIBUTE_LOCAL;
-    HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&labels));
-    if (printer == nullptr) {
-        return false;
-    }
-    ClosePrinter(printer);
-    return true;
-}
-
-// Flips the first byte of the installed GPD: the driver's files are then not the package's.
-bool AlterDataFile() {
-    DWORD needed = 0;
-    DWORD count = 0;
-    EnumPrinterDriversW(nullptr, nullptr, 3, nullptr, 0, &needed, &count);
-    std::vector<BYTE> buffer(needed + 1);
-    if (!EnumPrinterDriversW(nullptr, nullptr, 3, buffer.data(), needed, &needed, &count)) {
-        return false;
-    }
-    const wchar_t* path = nullptr;
-    auto* drivers = reinterpret_cast<DRIVER_INFO_3W*>(buffer.data());
-    for (DWORD i = 0; i < count; ++i) {
-        if (lstrcmpiW(drivers[i].pName, L"A4 Printer") == 0) {
-            path = drivers[i].pDataFile;
-        }
-    }
-    HANDLE file = path == nullptr ? INVALID_HANDLE_VALUE
-                                  : CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                                OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    unsigned char byte = 0;
-    DWORD done = 0;
-    bool flipped = ReadFile(file, &byte, 1, &done, nullptr) && done == 1;
-    byte = static_cast<unsigned char>(~byte);
-    flipped = flipped && SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 &&
-              WriteFile(file, &byte, 1, &done, nullptr) && done == 1;
-    CloseHandle(file);
-    return flipped;
-}
-
 bool Prepare(const std::wstring& newExe) {
     Run(newExe, L"/uninstall /model \"A4 Printer\"");
-    return Run(newExe, kInstall) == 0 && SetComment(L"A4 Printer", L"till 2") && AddLabels() &&
-           AlterDataFile();
+    return Run(newExe, kInstall) == 0 && SetQueueComment(L"A4 Printer", L"till 2") &&
+           AddShopQueue(L"Labels", L"LPT2:", L"A4 Printer", L"labels") &&
+           !FlipFirstByte(InstalledDriverFile(L"ZNWA4V.gpd")).empty();
 }
 
 double Median(std::vector<double> values) {
@@ -174,7 +91,7 @@ int wmain(int argc, wchar_t** argv) {
             double ms = 0;
             const DWORD code = Run(exes[which], kInstall, &ms);
             const bool queuesKept =
-                CommentOf(L"A4 Printer") == L"till 2" && CommentOf(L"Labels") == L"labels";
+                QueueComment(L"A4 Printer") == L"till 2" && QueueComment(L"Labels") == L"labels";
             kept[which] += queuesKept ? 1 : 0;
             times[which].push_back(ms);
             std::wprintf(L"upgrade-run exe=%ls round=%d ms=%.0f exit=%lu queues_kept=%d\n",

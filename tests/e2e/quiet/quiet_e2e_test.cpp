@@ -5,6 +5,7 @@
 #include "install/catalogue.h"
 #include "quiet/quiet_run.h"
 #include "installer_process.h"
+#include "support/shop_queues_win32.h"
 #include "support/text.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,11 @@
 namespace {
 
 using tde::e2e::Env;
+using tde::test::AddShopQueue;
+using tde::test::FlipFirstByte;
+using tde::test::InstalledDriverFile;
+using tde::test::QueueComment;
+using tde::test::SetQueueComment;
 
 struct Outcome {
     DWORD exitCode = 0xFFFFFFFF;
@@ -151,34 +157,6 @@ std::vector<Queue> Queues() {
     return queues;
 }
 
-std::wstring CommentOf(const std::wstring& name) {
-    for (const Queue& queue : Queues()) {
-        if (queue.name == name) {
-            return queue.comment;
-        }
-    }
-    return L"(no queue)";
-}
-
-// Sets a queue's comment, as a shop might between two runs.
-bool SetComment(const std::wstring& name, const wchar_t* comment) {
-    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-    HANDLE printer = nullptr;
-    if (!OpenPrinterW(const_cast<wchar_t*>(name.c_str()), &printer, &defaults)) {
-        return false;
-    }
-    DWORD needed = 0;
-    GetPrinterW(printer, 2, nullptr, 0, &needed);
-    std::vector<BYTE> buffer(needed + 1);
-    bool set = GetPrinterW(printer, 2, buffer.data(), needed, &needed);
-    if (set) {
-        reinterpret_cast<PRINTER_INFO_2W*>(buffer.data())->pComment = const_cast<wchar_t*>(comment);
-        set = SetPrinterW(printer, 2, buffer.data(), 0);
-    }
-    ClosePrinter(printer);
-    return set;
-}
-
 std::wstring DefaultPrinter() {
     wchar_t name[512] = {};
     DWORD size = 512;
@@ -197,17 +175,6 @@ const std::vector<std::wstring> kModels = [] {
     }
     return names;
 }();
-
-// Writes the bytes over the file's own.
-bool Overwrite(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    DWORD written = 0;
-    const bool done = file != INVALID_HANDLE_VALUE &&
-                      WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
-                      written == bytes.size();
-    CloseHandle(file);
-    return done;
-}
 
 TEST(QuietE2E, InvalidCommandLinesGive1639WithoutTouchingAnything) {
     const wchar_t* const lines[] = {
@@ -300,30 +267,17 @@ TEST(QuietE2E, LogPathThatIsALinkIsRefused) {
 TEST(QuietE2E, AnInstallOverAChangedGpdUpdatesTheDriverAndKeepsTheQueues) {
     const wchar_t* const install = L"/quiet /model \"A4 Printer\" /port LPT1:";
     ASSERT_EQ(RunInstaller(install).exitCode, 0u);
-    ASSERT_TRUE(SetComment(L"A4 Printer", L"till 2"));
-    wchar_t name[] = L"Labels", port[] = L"LPT2:", driver[] = L"A4 Printer", comment[] = L"labels",
-            processor[] = L"WinPrint", datatype[] = L"RAW";
-    PRINTER_INFO_2W labels = {};
-    labels.pPrinterName = name, labels.pPortName = port, labels.pDriverName = driver;
-    labels.pComment = comment, labels.pPrintProcessor = processor, labels.pDatatype = datatype;
-    labels.Attributes = PRINTER_ATTRIBUTE_LOCAL;
-    HANDLE added = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&labels));
-    ASSERT_NE(added, nullptr) << GetLastError();
-    ClosePrinter(added);
-    wchar_t folder[MAX_PATH] = {};
-    DWORD size = sizeof folder;
-    ASSERT_TRUE(GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<BYTE*>(folder),
-                                           size, &size));
-    const std::wstring gpd = std::wstring(folder) + L"\\3\\ZNWA4V.gpd";
-    const std::string package = ReadFileText(gpd);
+    ASSERT_TRUE(SetQueueComment(L"A4 Printer", L"till 2"));
+    ASSERT_TRUE(AddShopQueue(L"Labels", L"LPT2:", L"A4 Printer", L"labels")) << GetLastError();
+    const std::wstring gpd = InstalledDriverFile(L"ZNWA4V.gpd");
+    const std::string package = FlipFirstByte(gpd);
     ASSERT_FALSE(package.empty()) << Narrow(gpd);
-    ASSERT_TRUE(Overwrite(gpd, std::string(1, char(~package[0])) + package.substr(1)));
 
     const Outcome upgrade = RunInstaller(install);
     EXPECT_EQ(upgrade.exitCode, 0u) << upgrade.output;
     EXPECT_NE(upgrade.output.find("is updated in place"), std::string::npos) << upgrade.output;
-    EXPECT_EQ(CommentOf(L"A4 Printer"), L"till 2");
-    EXPECT_EQ(CommentOf(L"Labels"), L"labels");
+    EXPECT_EQ(QueueComment(L"A4 Printer"), L"till 2");
+    EXPECT_EQ(QueueComment(L"Labels"), L"labels");
     EXPECT_EQ(ReadFileText(gpd), package);
     EXPECT_EQ(RunInstaller(L"/uninstall /model \"A4 Printer\"").exitCode, 0u);
 }
@@ -365,25 +319,25 @@ TEST(QuietE2E, InstallsEachModelAndUninstallsTwice) {
     EXPECT_NE(again.output.find("\"A4 Printer\" moves from port LPT1: to COM1:"), std::string::npos)
         << again.output;
     // Installed and whole on that port: the next run changes nothing; /repair does.
-    ASSERT_TRUE(SetComment(L"A4 Printer", L"by the till"));
+    ASSERT_TRUE(SetQueueComment(L"A4 Printer", L"by the till"));
     const Outcome second = RunInstaller(L"/quiet /model \"A4 Printer\" /port COM1: /norestart");
     EXPECT_EQ(second.exitCode, 0u) << second.output;
     EXPECT_NE(second.output.find("already installed"), std::string::npos) << second.output;
-    EXPECT_EQ(CommentOf(L"A4 Printer"), L"by the till");
+    EXPECT_EQ(QueueComment(L"A4 Printer"), L"by the till");
     const Outcome repaired = RunInstaller(L"/quiet /model \"A4 Printer\" /port COM1: /repair");
     EXPECT_EQ(repaired.exitCode, 0u) << repaired.output;
-    EXPECT_EQ(CommentOf(L"A4 Printer"), L"");
+    EXPECT_EQ(QueueComment(L"A4 Printer"), L"");
 
     // The package's rollback, by hand (Wine's msiexec never starts it): A4's queue
     // stood before the runs since, so it stays; A3's was made and marked by its run.
     const Outcome before = RunInstaller(L"/rollback /model \"A4 Printer\"");
     EXPECT_EQ(before.exitCode, 0u) << before.output;
     EXPECT_NE(before.output.find("nothing to roll back"), std::string::npos) << before.output;
-    EXPECT_EQ(CommentOf(L"A4 Printer"), L"");
+    EXPECT_EQ(QueueComment(L"A4 Printer"), L"");
     const Outcome made = RunInstaller(L"/rollback /model \"A3 Printer\"");
     EXPECT_EQ(made.exitCode, 0u) << made.output;
     EXPECT_FALSE(DriverInstalled(L"A3 Printer"));
-    EXPECT_EQ(CommentOf(L"A3 Printer"), L"(no queue)");
+    EXPECT_EQ(QueueComment(L"A3 Printer"), L"(no queue)");
     const Outcome cleared = RunInstaller(L"/rollback /model \"A3 Printer\"");
     EXPECT_NE(cleared.output.find("nothing to roll back"), std::string::npos) << cleared.output;
 

@@ -144,8 +144,8 @@ TEST(QuietRun, TableOfRuns) {
         {"installed and whole: /default only sets the default",
          u"/quiet /model \"A4 Printer\" /port USB001 /default", Installed, 0, u"already installed",
          -1, SpoolerOp::AddPrinterDriverExW, 0},
-        {"/repair installs afresh", u"/quiet /model \"A4 Printer\" /port USB001 /repair", Installed,
-         0, u"Start install", -1, SpoolerOp::AddPrinterDriverExW, 1},
+        {"/repair over a whole install registers the driver once more", kRepair, Installed, 0,
+         u"Start install", -1, SpoolerOp::AddPrinterDriverExW, 1},
         {"a driver file altered after a run", kInstall,
          [](W w) {
              Installed(w);
@@ -175,11 +175,8 @@ TEST(QuietRun, TableOfRuns) {
          [](W w) { Jobs(w, u"Shop A4"); }, 0, u"updated in place", -1, SpoolerOp::DeletePrinter, 0},
         {"/repair: jobs on another queue of the driver are no matter", kRepair,
          [](W w) { Jobs(w, u"Shop A4"); }, 0, u"printers of other names stay"},
-        {"/repair: jobs on the model's queue", u"/quiet /model \"A4 Printer\" /port USB001 /repair",
-         [](W w) { Jobs(w, u"A4 Printer"); }, 1603, u"jobs are waiting on A4 Printer", -1,
-         SpoolerOp::AddPrinterDriverExW, 0},
-        {"jobs on another driver's queue: its driver is no matter", kInstall,
-         [](W w) { Jobs(w, u"Other"); }, 0, u"installed on USB001"},
+        {"/repair: jobs on the model's queue", kRepair, [](W w) { Jobs(w, u"A4 Printer"); }, 1603,
+         u"jobs are waiting on A4 Printer", -1, SpoolerOp::AddPrinterDriverExW, 0},
         {"a newer package: the driver updated in place, never by file times", kInstall,
          NewerPackage, 0, u"ZNWA4V.gpd differs", -1, kRegisters, 1, kApdCopyAllFiles, Kept},
         {"a refused update changes nothing more", kInstall, NewerPackage, 1603,
@@ -274,12 +271,7 @@ TEST(QuietRun, TableOfRuns) {
              w.spooler.FailCall(SpoolerOp::DeletePrinterDriverExW, kErrorPrinterDriverInUse);
          },
          1603, u"The spooler is not restarted: jobs are waiting on Other", 0},
-        {"tcp: the port made, SNMP off", kTcp, nullptr, 0, u"installed on IP_192.168.1.60", -1,
-         SpoolerOp::AddPrinterDriverExW, -1, -1,
-         [](W w) {
-             const PortData1* port = w.tcp.FindPort(u"IP_192.168.1.60");
-             EXPECT_TRUE(port && port->dwPortNumber == 9100 && port->dwSNMPEnabled == 0);
-         }},
+        {"tcp: the port made", kTcp, nullptr, 0, u"installed on IP_192.168.1.60"},
         {"tcp: a port made by hand under another name is reused", kTcp,
          [](W w) { HandMade(w, u"Till printer", 9100); }, 0, u"installed on Till printer", -1,
          SpoolerOp::AddPrinterDriverExW, -1, -1,
@@ -327,7 +319,6 @@ TEST(QuietRun, TableOfRuns) {
          },
          1603, u"no USB printer of this model was found: USB002", -1,
          SpoolerOp::AddPrinterDriverExW, 0},
-        {"usage: auto is this model's printer", u"/?", nullptr, 0, u"auto for this model's USB"},
         {"1639 appends to a /log it can read off the line",
          u"/quiet /model \"A4 Printer\" /bogus /log C:\\Logs\\a4.log", nullptr, 1639,
          u"Unknown switch", -1, SpoolerOp::AddPrinterDriverExW, -1, -1,
